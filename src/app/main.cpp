@@ -1,0 +1,3 @@
+#include "app/RunModes.hpp"
+
+int main(int argc, char** argv) { return qb::app::runFromCommandLine(argc, argv); }

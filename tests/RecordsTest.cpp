@@ -1,0 +1,17 @@
+#include "core/CaptureWorkerResult.hpp"
+#include "core/PendingPayload.hpp"
+#include "core/StableIdentifier.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace qb;
+
+TEST(StableIdentifier, HashesJoinedPartsWithFnv1a) {
+    EXPECT_EQ(stableIdentifier({}), "qz_cbf29ce484222325");
+    EXPECT_EQ(stableIdentifier({""}), "qz_cbf29ce484222325");
+    EXPECT_EQ(stableIdentifier({"a", "b"}), stableIdentifier({"a|b"}));
+    EXPECT_NE(stableIdentifier({"a", "b"}), stableIdentifier({"ab"}));
+    EXPECT_EQ(stableIdentifier({"a"}), "qz_af63dc4c8601ec8c");
+    EXPECT_EQ(formatPersistentID(42), "000000000000002A");
+    EXPECT_EQ(formatPersistentID(UINT64_MAX), "FFFFFFFFFFFFFFFF");
+}
