@@ -25,10 +25,10 @@ struct SerialQueue::State {
     bool stopping = false;
 
     void submit(SteadyTime due, Task task) {
-        {
-            std::lock_guard lock(mutex);
-            tasks.emplace(std::make_pair(due, submissions++), std::move(task));
-        }
+        // Notifying under the lock: once it is released the task may already have run and
+        // destroyed the queue (and this state) from its own thread.
+        std::lock_guard lock(mutex);
+        tasks.emplace(std::make_pair(due, submissions++), std::move(task));
         wake.notify_one();
     }
 
