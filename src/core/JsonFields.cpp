@@ -94,7 +94,8 @@ std::string dump(const Json& value) {
 Json parse(std::string_view text) {
     try {
         return Json::parse(text.begin(), text.end());
-    } catch (const nlohmann::json::parse_error& e) {
+    } catch (const nlohmann::json::exception& e) {
+        // Also out_of_range, which the parser raises for numbers such as 1e400.
         throw DecodeError(std::string("malformed JSON: ") + e.what());
     }
 }
