@@ -1,0 +1,28 @@
+#pragma once
+
+#include "core/RatingEntry.hpp"
+
+#include <vector>
+
+namespace qb {
+
+// One page of ratings sent to the service: part of a complete baseline or of a change batch.
+struct RatingsPayload {
+    std::string installID;
+    std::string syncID;
+    std::string kind; // "baseline" or "change"
+    std::string snapshotID;
+    int64_t page = 1;
+    int64_t pages = 1;
+    int64_t observedAt = 0;
+    int64_t librarySongCount = 0;
+    std::vector<RatingEntry> entries;
+
+    bool isBaseline() const { return kind == "baseline"; }
+
+    bool operator==(const RatingsPayload&) const = default;
+    Json toJson() const;
+    static RatingsPayload fromJson(const Json& json);
+};
+
+} // namespace qb
