@@ -1,0 +1,46 @@
+#include "core/HttpNowPlayingTransport.hpp"
+
+namespace qb {
+namespace {
+
+std::optional<Json> objectBody(const std::string& body) {
+    if (body.empty()) return std::nullopt;
+    try {
+        Json value = json::parse(body);
+        if (value.is_object()) return value;
+    } catch (const std::exception&) {
+        // An answer that is not JSON counts as no answer body.
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+void HttpNowPlayingTransport::post(const Json& payload, const UploadCredential& credential,
+                                   Completion completion) {
+    if (!credential.isUsable()) return completion(std::nullopt, 0);
+    std::string url = credential.baseURL + path;
+    if (urlScheme(url) != "https") return completion(std::nullopt, 0);
+    if (!payload.is_object()) return completion(std::nullopt, 0);
+    std::string body;
+    try {
+        body = json::dump(payload);
+    } catch (const std::exception&) {
+        // Text that is not valid UTF-8 cannot be sent as JSON.
+        return completion(std::nullopt, 0);
+    }
+
+    HttpRequest request;
+    request.method = "POST";
+    request.url = std::move(url);
+    request.headers = {{"Content-Type", "application/json"},
+                       {"Authorization", "Bearer " + credential.token}};
+    request.body = std::move(body);
+    request.timeoutSeconds = timeoutSeconds_;
+    http_.send(std::move(request), [completion = std::move(completion)](HttpResponse response) {
+        if (response.status == 0) return completion(std::nullopt, 0);
+        completion(objectBody(response.body), response.status);
+    });
+}
+
+} // namespace qb
