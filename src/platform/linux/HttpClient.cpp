@@ -1,10 +1,12 @@
 #include "platform/linux/HttpClient.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <curl/curl.h>
 #include <map>
 #include <mutex>
+#include <signal.h>
 #include <strings.h>
 #include <thread>
 #include <vector>
@@ -116,6 +118,12 @@ struct HttpClient::Impl {
     }
 
     void run() {
+        // A peer that closes mid-write must give EPIPE here, not end the process.
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+
         for (;;) {
             std::vector<std::unique_ptr<Transfer>> incoming;
             bool stop = false;
