@@ -19,7 +19,8 @@ class PlayerSessionAccumulator {
     // Wall minus uptime progress beyond this counts as time the computer slept.
     static constexpr double sleepToleranceSeconds = 5.0;
 
-    // Without a maker, sessions get fresh lower-case UUIDs.
+    // Without a maker, sessions get fresh lower-case UUIDs. The maker runs under the lock and
+    // must not call back into the accumulator.
     explicit PlayerSessionAccumulator(IdentifierMaker makeID = {});
 
     // sample: the item playing or paused, or absent for a stop. wall: seconds since 1970;
