@@ -25,13 +25,21 @@ struct RatingsUploadResult {
     enum class Kind { accepted, credentialRejected, permanentRejected, transient, unavailable };
     Kind kind = Kind::transient;
     std::string baselineSnapshot; // accepted
-    int64_t statusCode = 0;       // credentialRejected, permanentRejected
+    int64_t status = 0;           // credentialRejected, permanentRejected
     std::string message;          // transient
 
-    static RatingsUploadResult accepted(std::string snapshot) { return {Kind::accepted, std::move(snapshot), 0, {}}; }
-    static RatingsUploadResult credentialRejected(int64_t s) { return {Kind::credentialRejected, {}, s, {}}; }
-    static RatingsUploadResult permanentRejected(int64_t s) { return {Kind::permanentRejected, {}, s, {}}; }
-    static RatingsUploadResult transient(std::string m) { return {Kind::transient, {}, 0, std::move(m)}; }
+    static RatingsUploadResult accepted(std::string snapshot) {
+        return {Kind::accepted, std::move(snapshot), 0, {}};
+    }
+    static RatingsUploadResult credentialRejected(int64_t s) {
+        return {Kind::credentialRejected, {}, s, {}};
+    }
+    static RatingsUploadResult permanentRejected(int64_t s) {
+        return {Kind::permanentRejected, {}, s, {}};
+    }
+    static RatingsUploadResult transient(std::string m) {
+        return {Kind::transient, {}, 0, std::move(m)};
+    }
     static RatingsUploadResult unavailable() { return {Kind::unavailable, {}, 0, {}}; }
     bool operator==(const RatingsUploadResult&) const = default;
 };
@@ -40,7 +48,7 @@ using RatingsAvailabilityAnswer = std::variant<RatingsAvailability, RatingsAvail
 
 // Both completions run exactly once, on any thread.
 class RatingsTransport {
-public:
+  public:
     virtual ~RatingsTransport() = default;
     virtual void availability(const UploadCredential& credential,
                               std::function<void(RatingsAvailabilityAnswer)> completion) = 0;
