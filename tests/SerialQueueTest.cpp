@@ -183,14 +183,6 @@ TEST(SerialQueueTest, ManyProducersLoseNothingAndKeepEachProducersOrder) {
     }
 }
 
-TEST(SerialQueueTest, ExecutorSubmitsAsynchronously) {
-    SerialQueue queue("test");
-    Executor executor = queue.executor();
-    std::promise<bool> onQueue;
-    executor([&] { onQueue.set_value(queue.isCurrent()); });
-    EXPECT_TRUE(onQueue.get_future().get());
-}
-
 TEST(ManualExecutorTest, RunsNothingUntilAskedThenEverythingInOrder) {
     ManualExecutor main;
     Executor post = main.executor();

@@ -14,19 +14,14 @@ const char* const secretsBusName = "org.freedesktop.secrets";
 constexpr int probeTimeoutMS = 2000;
 
 const SecretSchema& credentialSchema() {
-    static const SecretSchema schema = {"io.quillabrenta.capture.mac.Credential",
-                                        SECRET_SCHEMA_NONE,
-                                        {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                         {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                        0,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr};
+    static const SecretSchema schema = [] {
+        SecretSchema built{}; // zeroed: the attribute list ends at the first empty name
+        built.name = "io.quillabrenta.capture.mac.Credential";
+        built.flags = SECRET_SCHEMA_NONE;
+        built.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        built.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        return built;
+    }();
     return schema;
 }
 
