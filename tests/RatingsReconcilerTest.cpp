@@ -348,7 +348,7 @@ TEST(RecordRatings, QueuesBaselineAndSkipsUnchangedWrites) {
     ASSERT_EQ(first.pending.size(), 1u);
 
     // Pretty-printed, so a rewrite would show in the bytes.
-    const std::string pretty = first.toJson().dump(2);
+    const std::string pretty = Json::parse(first.encode()).dump(2);
     writeFile(store.fileURL(), pretty);
     const auto modified = std::filesystem::last_write_time(store.fileURL());
     recordRatings(store, scan, install, t0 + hour);
@@ -359,7 +359,7 @@ TEST(RecordRatings, QueuesBaselineAndSkipsUnchangedWrites) {
 TEST(RecordRatings, ReplacesUnsupportedFileWithFreshState) {
     TempDir dir;
     RatingsSyncStore store(dir.path());
-    Json old = sentState(shuffledLibrary(3)).toJson();
+    Json old = Json::parse(sentState(shuffledLibrary(3)).encode());
     old["schemaVersion"] = 2;
     writeFile(store.fileURL(), old.dump());
     recordRatings(store, {shuffledLibrary(3), {}}, install, t0);

@@ -6,6 +6,17 @@ using namespace qb;
 
 namespace {
 
+template <typename T> Json stored(const T& value) {
+    JsonWriter out;
+    value.write(out);
+    return Json::parse(out.text());
+}
+
+template <typename T> T readBack(const Json& json) {
+    const JsonTape tape = JsonTape::parse(json.dump());
+    return T::read(tape.root());
+}
+
 RatingEntry sampleEntry() {
     return {"000000000000002A", "Artist", "Album Artist", "Album", "Title", 80, false, true, 12};
 }
@@ -25,8 +36,8 @@ RatingsPayload samplePayload() {
 
 RatingsSyncState fullState() {
     RatingsSyncState s;
-    s.baseline = RatingBaseline{{"000000000000002A", {80, false, true, 12}},
-                                {"000000000000002B", {20, true, false, std::nullopt}}};
+    s.baseline = RatingBaseline{{"000000000000002B", {20, true, false, std::nullopt}},
+                                {"000000000000002A", {80, false, true, 12}}};
     s.baselineSnapshotID = "qz_a";
     s.serverBaselineSnapshotID = "qz_b";
     s.pending = {{samplePayload(), 3, 1700000100}};
@@ -49,8 +60,7 @@ TEST(RatingState, FromTrackCopiesEvidenceAndRaisesNegativePlayCount) {
     track.ratingComputed = true;
     track.favourite = true;
     track.playCount = -3;
-    RatingState state = RatingState::fromTrack(track);
-    EXPECT_EQ(state, (RatingState{60, true, true, 0}));
+    EXPECT_EQ(RatingState::fromTrack(track), (RatingState{60, true, true, 0}));
     track.playCount = 9;
     EXPECT_EQ(RatingState::fromTrack(track).playCount, 9);
 }
@@ -78,58 +88,62 @@ TEST(RatingState, SameEvidenceComparesUserRatingAndFavouriteOnly) {
 
 TEST(RatingState, StoredFormLeavesOutAbsentPlayCount) {
     RatingState withCount{80, false, true, 12};
-    EXPECT_EQ(withCount.toJson(),
+    EXPECT_EQ(stored(withCount),
               Json::parse(R"({"rating":80,"computed":false,"favourite":true,"playCount":12})"));
     RatingState withoutCount{80, false, true, std::nullopt};
-    EXPECT_FALSE(withoutCount.toJson().contains("playCount"));
-    EXPECT_EQ(RatingState::fromJson(withCount.toJson()), withCount);
-    EXPECT_EQ(RatingState::fromJson(withoutCount.toJson()), withoutCount);
-    EXPECT_EQ(RatingState::fromJson(Json::parse(
+    EXPECT_FALSE(stored(withoutCount).contains("playCount"));
+    EXPECT_EQ(readBack<RatingState>(stored(withCount)), withCount);
+    EXPECT_EQ(readBack<RatingState>(stored(withoutCount)), withoutCount);
+    EXPECT_EQ(readBack<RatingState>(Json::parse(
                   R"({"rating":1,"computed":false,"favourite":false,"playCount":null,"x":1})")),
               (RatingState{1, false, false, std::nullopt}));
     for (const char* key : {"rating", "computed", "favourite"}) {
-        Json j = withCount.toJson();
+        Json j = stored(withCount);
         j.erase(key);
-        EXPECT_THROW(RatingState::fromJson(j), DecodeError) << key;
+        EXPECT_THROW(readBack<RatingState>(j), DecodeError) << key;
+        j[key] = nullptr;
+        EXPECT_THROW(readBack<RatingState>(j), DecodeError) << key;
     }
     EXPECT_THROW(
-        RatingState::fromJson(Json::parse(R"({"rating":"80","computed":false,"favourite":true})")),
+        readBack<RatingState>(Json::parse(R"({"rating":"80","computed":false,"favourite":true})")),
         DecodeError);
 }
 
 TEST(RatingEntry, WireKeysAreSnakeCase) {
     RatingEntry entry = sampleEntry();
-    Json j = entry.toJson();
+    Json j = stored(entry);
     EXPECT_EQ(j, Json::parse(R"({"persistent_id":"000000000000002A","artist":"Artist",
         "album_artist":"Album Artist","album":"Album","title":"Title","rating":80,
         "rating_computed":false,"favourite":true,"play_count":12})"));
-    EXPECT_EQ(RatingEntry::fromJson(j), entry);
+    EXPECT_EQ(readBack<RatingEntry>(j), entry);
 
     entry.playCount.reset();
-    EXPECT_FALSE(entry.toJson().contains("play_count"));
-    EXPECT_EQ(RatingEntry::fromJson(entry.toJson()), entry);
+    EXPECT_FALSE(stored(entry).contains("play_count"));
+    EXPECT_EQ(readBack<RatingEntry>(stored(entry)), entry);
 
     for (const char* key : {"persistent_id", "artist", "album_artist", "album", "title", "rating",
                             "rating_computed", "favourite"}) {
         Json missing = j;
         missing.erase(key);
-        EXPECT_THROW(RatingEntry::fromJson(missing), DecodeError) << key;
+        EXPECT_THROW(readBack<RatingEntry>(missing), DecodeError) << key;
     }
 }
 
 TEST(RatingsPayload, WireFormRoundTripsAndRequiresEveryKey) {
     RatingsPayload payload = samplePayload();
-    Json j = payload.toJson();
+    Json j = Json::parse(payload.encode());
+    EXPECT_EQ(j, stored(payload));
     for (const char* key : {"install_id", "sync_id", "kind", "snapshot_id", "page", "pages",
                             "observed_at", "library_song_count", "entries"}) {
         ASSERT_TRUE(j.contains(key)) << key;
         Json missing = j;
         missing.erase(key);
-        EXPECT_THROW(RatingsPayload::fromJson(missing), DecodeError) << key;
+        EXPECT_THROW(RatingsPayload::decode(missing.dump()), DecodeError) << key;
     }
     EXPECT_EQ(j.size(), 9u);
     EXPECT_EQ(j["snapshot_id"], "");
-    EXPECT_EQ(RatingsPayload::fromJson(j), payload);
+    EXPECT_EQ(j["entries"][0], stored(sampleEntry()));
+    EXPECT_EQ(RatingsPayload::decode(payload.encode()), payload);
 
     EXPECT_FALSE(payload.isBaseline());
     payload.kind = "baseline";
@@ -138,15 +152,15 @@ TEST(RatingsPayload, WireFormRoundTripsAndRequiresEveryKey) {
 
 TEST(PendingRatingsPayload, KeepsPayloadInWireForm) {
     PendingRatingsPayload page{samplePayload(), 2, 1700000008};
-    Json j = page.toJson();
-    EXPECT_EQ(j["payload"]["sync_id"], "qz_0000000000000001");
+    Json j = stored(page);
+    EXPECT_EQ(j["payload"], stored(page.payload));
     EXPECT_EQ(j["attempts"], 2);
     EXPECT_EQ(j["nextAttemptAt"], 1700000008);
-    EXPECT_EQ(PendingRatingsPayload::fromJson(j), page);
+    EXPECT_EQ(readBack<PendingRatingsPayload>(j), page);
     for (const char* key : {"payload", "attempts", "nextAttemptAt"}) {
         Json missing = j;
         missing.erase(key);
-        EXPECT_THROW(PendingRatingsPayload::fromJson(missing), DecodeError) << key;
+        EXPECT_THROW(readBack<PendingRatingsPayload>(missing), DecodeError) << key;
     }
 }
 
@@ -157,18 +171,31 @@ TEST(RatingsSyncState, FreshStateHasNothing) {
     EXPECT_TRUE(fresh.pending.empty());
     EXPECT_FALSE(fresh.lastQueuedAt || fresh.lastSyncedAt || fresh.lastChangeQueuedAt ||
                  fresh.lastAvailabilityCheckAt || fresh.lastPlayCountRefreshAt);
-    EXPECT_EQ(fresh.toJson(), Json::parse(R"({"schemaVersion":1,"baselineSnapshotID":"",
-        "serverBaselineSnapshotID":"","pending":[],"userRated":0,"favourites":0,"lastError":""})"));
+    EXPECT_EQ(fresh.encode(), R"({"baselineSnapshotID":"","favourites":0,"lastError":"",)"
+                              R"("pending":[],"schemaVersion":1,"serverBaselineSnapshotID":"",)"
+                              R"("userRated":0})");
 }
 
-TEST(RatingsSyncState, RoundTripsEveryField) {
+TEST(RatingsSyncState, EncodesEveryFieldSortedAndCompact) {
     RatingsSyncState state = fullState();
-    Json j = state.toJson();
-    EXPECT_EQ(j["baseline"]["000000000000002A"]["playCount"], 12);
-    EXPECT_FALSE(j["baseline"]["000000000000002B"].contains("playCount"));
-    EXPECT_EQ(j["pending"][0]["payload"]["install_id"], "install");
-    EXPECT_EQ(RatingsSyncState::fromJson(j), state);
-    EXPECT_EQ(RatingsSyncState::fromJson(Json::parse(j.dump())), state);
+    Json expected = {{"schemaVersion", 1},
+                     {"baseline",
+                      {{"000000000000002A", stored(RatingState{80, false, true, 12})},
+                       {"000000000000002B", stored(RatingState{20, true, false, std::nullopt})}}},
+                     {"baselineSnapshotID", "qz_a"},
+                     {"serverBaselineSnapshotID", "qz_b"},
+                     {"pending", {stored(state.pending[0])}},
+                     {"lastQueuedAt", 1},
+                     {"lastSyncedAt", 2},
+                     {"lastChangeQueuedAt", 3},
+                     {"lastAvailabilityCheckAt", 4},
+                     {"lastPlayCountRefreshAt", 5},
+                     {"userRated", 7},
+                     {"favourites", 8},
+                     {"lastError", "ratings_rejected_413"}};
+    // A DOM with sorted keys dumps the exact bytes the file must hold.
+    EXPECT_EQ(state.encode(), expected.dump());
+    EXPECT_EQ(RatingsSyncState::decode(state.encode()), state);
 }
 
 TEST(RatingsSyncState, SummaryCountsPagesAndReportsBaselineFromServer) {

@@ -2,17 +2,21 @@
 
 namespace qb {
 
-Json PendingRatingsPayload::toJson() const {
-    return {
-        {"payload", payload.toJson()}, {"attempts", attempts}, {"nextAttemptAt", nextAttemptAt}};
+void PendingRatingsPayload::write(JsonWriter& out) const {
+    out.beginObject();
+    out.member("attempts", attempts);
+    out.member("nextAttemptAt", nextAttemptAt);
+    out.key("payload");
+    payload.write(out);
+    out.endObject();
 }
 
-PendingRatingsPayload PendingRatingsPayload::fromJson(const Json& j) {
-    json::requireObject(j, "pending ratings page");
+PendingRatingsPayload PendingRatingsPayload::read(const JsonTape::Value& j) {
+    j.requireObject("pending ratings page");
     PendingRatingsPayload p;
-    p.payload = RatingsPayload::fromJson(json::require(j, "payload"));
-    p.attempts = json::requireInt(j, "attempts");
-    p.nextAttemptAt = json::requireInt(j, "nextAttemptAt");
+    p.payload = RatingsPayload::read(j.require("payload"));
+    p.attempts = j.requireInt("attempts");
+    p.nextAttemptAt = j.requireInt("nextAttemptAt");
     return p;
 }
 

@@ -11,8 +11,8 @@ struct PendingRatingsPayload {
     int64_t nextAttemptAt = 0;
 
     bool operator==(const PendingRatingsPayload&) const = default;
-    Json toJson() const;
-    static PendingRatingsPayload fromJson(const Json& json);
+    void write(JsonWriter& out) const;
+    static PendingRatingsPayload read(const JsonTape::Value& json);
 };
 
 } // namespace qb

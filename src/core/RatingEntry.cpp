@@ -2,31 +2,32 @@
 
 namespace qb {
 
-Json RatingEntry::toJson() const {
-    Json j = {{"persistent_id", persistentID},
-              {"artist", artist},
-              {"album_artist", albumArtist},
-              {"album", album},
-              {"title", title},
-              {"rating", rating},
-              {"rating_computed", ratingComputed},
-              {"favourite", favourite}};
-    json::putOptional(j, "play_count", playCount);
-    return j;
+void RatingEntry::write(JsonWriter& out) const {
+    out.beginObject();
+    out.member("album", album);
+    out.member("album_artist", albumArtist);
+    out.member("artist", artist);
+    out.member("favourite", favourite);
+    out.member("persistent_id", persistentID);
+    if (playCount) out.member("play_count", *playCount);
+    out.member("rating", rating);
+    out.member("rating_computed", ratingComputed);
+    out.member("title", title);
+    out.endObject();
 }
 
-RatingEntry RatingEntry::fromJson(const Json& j) {
-    json::requireObject(j, "rating entry");
+RatingEntry RatingEntry::read(const JsonTape::Value& j) {
+    j.requireObject("rating entry");
     RatingEntry e;
-    e.persistentID = json::requireString(j, "persistent_id");
-    e.artist = json::requireString(j, "artist");
-    e.albumArtist = json::requireString(j, "album_artist");
-    e.album = json::requireString(j, "album");
-    e.title = json::requireString(j, "title");
-    e.rating = json::requireInt(j, "rating");
-    e.ratingComputed = json::requireBool(j, "rating_computed");
-    e.favourite = json::requireBool(j, "favourite");
-    e.playCount = json::optionalInt(j, "play_count");
+    e.persistentID = j.requireString("persistent_id");
+    e.artist = j.requireString("artist");
+    e.albumArtist = j.requireString("album_artist");
+    e.album = j.requireString("album");
+    e.title = j.requireString("title");
+    e.rating = j.requireInt("rating");
+    e.ratingComputed = j.requireBool("rating_computed");
+    e.favourite = j.requireBool("favourite");
+    e.playCount = j.optionalInt("play_count");
     return e;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "core/JsonFields.hpp"
+#include "core/JsonTape.hpp"
+#include "core/JsonWriter.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -21,8 +22,8 @@ struct RatingEntry {
     std::optional<int64_t> playCount;
 
     bool operator==(const RatingEntry&) const = default;
-    Json toJson() const;
-    static RatingEntry fromJson(const Json& json);
+    void write(JsonWriter& out) const;
+    static RatingEntry read(const JsonTape::Value& json);
 };
 
 } // namespace qb

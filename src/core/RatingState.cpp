@@ -21,19 +21,22 @@ bool RatingState::sameEvidence(const RatingState& other) const {
     return userRating() == other.userRating() && favourite == other.favourite;
 }
 
-Json RatingState::toJson() const {
-    Json j = {{"rating", rating}, {"computed", computed}, {"favourite", favourite}};
-    json::putOptional(j, "playCount", playCount);
-    return j;
+void RatingState::write(JsonWriter& out) const {
+    out.beginObject();
+    out.member("computed", computed);
+    out.member("favourite", favourite);
+    if (playCount) out.member("playCount", *playCount);
+    out.member("rating", rating);
+    out.endObject();
 }
 
-RatingState RatingState::fromJson(const Json& j) {
-    json::requireObject(j, "rating state");
+RatingState RatingState::read(const JsonTape::Value& j) {
+    j.requireObject("rating state");
     RatingState s;
-    s.rating = json::requireInt(j, "rating");
-    s.computed = json::requireBool(j, "computed");
-    s.favourite = json::requireBool(j, "favourite");
-    s.playCount = json::optionalInt(j, "playCount");
+    s.rating = j.requireInt("rating");
+    s.computed = j.requireBool("computed");
+    s.favourite = j.requireBool("favourite");
+    s.playCount = j.optionalInt("playCount");
     return s;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "core/JsonFields.hpp"
+#include "core/JsonTape.hpp"
+#include "core/JsonWriter.hpp"
 #include "core/LibraryScan.hpp"
 
 #include <cstdint>
@@ -26,8 +27,9 @@ struct RatingState {
     bool sameEvidence(const RatingState& other) const;
 
     bool operator==(const RatingState&) const = default;
-    Json toJson() const;
-    static RatingState fromJson(const Json& json);
+    // Stored form inside the ratings file; keys are written sorted.
+    void write(JsonWriter& out) const;
+    static RatingState read(const JsonTape::Value& json);
 };
 
 // Evidence by persistent ID. Hashed for fast look-ups over large libraries; the JSON

@@ -2,37 +2,50 @@
 
 namespace qb {
 
-Json RatingsPayload::toJson() const {
-    Json list = Json::array();
+void RatingsPayload::write(JsonWriter& out) const {
+    out.beginObject();
+    out.key("entries");
+    out.beginArray();
     for (const auto& e : entries)
-        list.push_back(e.toJson());
-    return {{"install_id", installID},
-            {"sync_id", syncID},
-            {"kind", kind},
-            {"snapshot_id", snapshotID},
-            {"page", page},
-            {"pages", pages},
-            {"observed_at", observedAt},
-            {"library_song_count", librarySongCount},
-            {"entries", std::move(list)}};
+        e.write(out);
+    out.endArray();
+    out.member("install_id", installID);
+    out.member("kind", kind);
+    out.member("library_song_count", librarySongCount);
+    out.member("observed_at", observedAt);
+    out.member("page", page);
+    out.member("pages", pages);
+    out.member("snapshot_id", snapshotID);
+    out.member("sync_id", syncID);
+    out.endObject();
 }
 
-RatingsPayload RatingsPayload::fromJson(const Json& j) {
-    json::requireObject(j, "ratings payload");
+RatingsPayload RatingsPayload::read(const JsonTape::Value& j) {
+    j.requireObject("ratings payload");
     RatingsPayload p;
-    p.installID = json::requireString(j, "install_id");
-    p.syncID = json::requireString(j, "sync_id");
-    p.kind = json::requireString(j, "kind");
-    p.snapshotID = json::requireString(j, "snapshot_id");
-    p.page = json::requireInt(j, "page");
-    p.pages = json::requireInt(j, "pages");
-    p.observedAt = json::requireInt(j, "observed_at");
-    p.librarySongCount = json::requireInt(j, "library_song_count");
-    const Json& list = json::requireArray(j, "entries");
+    p.installID = j.requireString("install_id");
+    p.syncID = j.requireString("sync_id");
+    p.kind = j.requireString("kind");
+    p.snapshotID = j.requireString("snapshot_id");
+    p.page = j.requireInt("page");
+    p.pages = j.requireInt("pages");
+    p.observedAt = j.requireInt("observed_at");
+    p.librarySongCount = j.requireInt("library_song_count");
+    const JsonTape::Value list = j.requireArray("entries");
     p.entries.reserve(list.size());
-    for (const auto& e : list)
-        p.entries.push_back(RatingEntry::fromJson(e));
+    list.forEachElement(
+        [&](const JsonTape::Value& e) { p.entries.push_back(RatingEntry::read(e)); });
     return p;
+}
+
+std::string RatingsPayload::encode() const {
+    JsonWriter out;
+    write(out);
+    return out.take();
+}
+
+RatingsPayload RatingsPayload::decode(std::string_view text) {
+    return read(JsonTape::parse(text).root());
 }
 
 } // namespace qb

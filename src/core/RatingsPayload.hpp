@@ -21,8 +21,11 @@ struct RatingsPayload {
     bool isBaseline() const { return kind == "baseline"; }
 
     bool operator==(const RatingsPayload&) const = default;
-    Json toJson() const;
-    static RatingsPayload fromJson(const Json& json);
+    void write(JsonWriter& out) const;
+    static RatingsPayload read(const JsonTape::Value& json);
+    // The wire body: compact JSON text. Throws DecodeError.
+    std::string encode() const;
+    static RatingsPayload decode(std::string_view text);
 };
 
 } // namespace qb

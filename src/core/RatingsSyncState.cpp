@@ -1,5 +1,7 @@
 #include "core/RatingsSyncState.hpp"
 
+#include <algorithm>
+
 namespace qb {
 
 RatingsSyncSummary RatingsSyncState::summary() const {
@@ -13,57 +15,86 @@ RatingsSyncSummary RatingsSyncState::summary() const {
     return s;
 }
 
-Json RatingsSyncState::toJson() const {
-    Json queue = Json::array();
-    for (const auto& p : pending)
-        queue.push_back(p.toJson());
-    Json j = {{"schemaVersion", schemaVersion},
-              {"baselineSnapshotID", baselineSnapshotID},
-              {"serverBaselineSnapshotID", serverBaselineSnapshotID},
-              {"pending", std::move(queue)},
-              {"userRated", userRated},
-              {"favourites", favourites},
-              {"lastError", lastError}};
-    if (baseline) {
-        Json map = Json::object();
-        for (const auto& [id, state] : *baseline)
-            map[id] = state.toJson();
-        j["baseline"] = std::move(map);
-    }
-    json::putOptional(j, "lastQueuedAt", lastQueuedAt);
-    json::putOptional(j, "lastSyncedAt", lastSyncedAt);
-    json::putOptional(j, "lastChangeQueuedAt", lastChangeQueuedAt);
-    json::putOptional(j, "lastAvailabilityCheckAt", lastAvailabilityCheckAt);
-    json::putOptional(j, "lastPlayCountRefreshAt", lastPlayCountRefreshAt);
-    return j;
+namespace {
+
+void writeOptional(JsonWriter& out, std::string_view key, const std::optional<int64_t>& value) {
+    if (value) out.member(key, *value);
 }
 
-RatingsSyncState RatingsSyncState::fromJson(const Json& j) {
-    json::requireObject(j, "ratings state");
+void writeBaseline(JsonWriter& out, const RatingBaseline& baseline) {
+    std::vector<const RatingBaseline::value_type*> sorted;
+    sorted.reserve(baseline.size());
+    for (const auto& item : baseline)
+        sorted.push_back(&item);
+    std::sort(sorted.begin(), sorted.end(),
+              [](const auto* a, const auto* b) { return a->first < b->first; });
+    out.beginObject();
+    for (const auto* item : sorted) {
+        out.key(item->first);
+        item->second.write(out);
+    }
+    out.endObject();
+}
+
+} // namespace
+
+std::string RatingsSyncState::encode() const {
+    JsonWriter out;
+    out.beginObject();
+    if (baseline) {
+        out.key("baseline");
+        writeBaseline(out, *baseline);
+    }
+    out.member("baselineSnapshotID", baselineSnapshotID);
+    out.member("favourites", favourites);
+    writeOptional(out, "lastAvailabilityCheckAt", lastAvailabilityCheckAt);
+    writeOptional(out, "lastChangeQueuedAt", lastChangeQueuedAt);
+    out.member("lastError", lastError);
+    writeOptional(out, "lastPlayCountRefreshAt", lastPlayCountRefreshAt);
+    writeOptional(out, "lastQueuedAt", lastQueuedAt);
+    writeOptional(out, "lastSyncedAt", lastSyncedAt);
+    out.key("pending");
+    out.beginArray();
+    for (const auto& page : pending)
+        page.write(out);
+    out.endArray();
+    out.member("schemaVersion", schemaVersion);
+    out.member("serverBaselineSnapshotID", serverBaselineSnapshotID);
+    out.member("userRated", userRated);
+    out.endObject();
+    return out.take();
+}
+
+RatingsSyncState RatingsSyncState::decode(std::string_view text) {
+    const JsonTape tape = JsonTape::parse(text);
+    const JsonTape::Value j = tape.root();
+    j.requireObject("ratings state");
     RatingsSyncState s;
-    s.schemaVersion = json::requireInt(j, "schemaVersion");
-    if (const Json* map = json::find(j, "baseline")) {
-        json::requireObject(*map, "value for key \"baseline\"");
+    s.schemaVersion = j.requireInt("schemaVersion");
+    if (const auto map = j.find("baseline")) {
+        map->requireObject("value for key \"baseline\"");
         RatingBaseline baseline;
         baseline.reserve(map->size());
-        for (const auto& [id, state] : map->items())
-            baseline.emplace(id, RatingState::fromJson(state));
+        map->forEachMember([&](std::string_view id, const JsonTape::Value& state) {
+            baseline.insert_or_assign(std::string(id), RatingState::read(state));
+        });
         s.baseline = std::move(baseline);
     }
-    s.baselineSnapshotID = json::requireString(j, "baselineSnapshotID");
-    s.serverBaselineSnapshotID = json::requireString(j, "serverBaselineSnapshotID");
-    const Json& queue = json::requireArray(j, "pending");
+    s.baselineSnapshotID = j.requireString("baselineSnapshotID");
+    s.serverBaselineSnapshotID = j.requireString("serverBaselineSnapshotID");
+    const JsonTape::Value queue = j.requireArray("pending");
     s.pending.reserve(queue.size());
-    for (const auto& p : queue)
-        s.pending.push_back(PendingRatingsPayload::fromJson(p));
-    s.lastQueuedAt = json::optionalInt(j, "lastQueuedAt");
-    s.lastSyncedAt = json::optionalInt(j, "lastSyncedAt");
-    s.lastChangeQueuedAt = json::optionalInt(j, "lastChangeQueuedAt");
-    s.lastAvailabilityCheckAt = json::optionalInt(j, "lastAvailabilityCheckAt");
-    s.lastPlayCountRefreshAt = json::optionalInt(j, "lastPlayCountRefreshAt");
-    s.userRated = json::requireInt(j, "userRated");
-    s.favourites = json::requireInt(j, "favourites");
-    s.lastError = json::requireString(j, "lastError");
+    queue.forEachElement([&](const JsonTape::Value& page) {
+        s.pending.push_back(PendingRatingsPayload::read(page));
+    });
+    s.lastQueuedAt = j.optionalInt("lastQueuedAt");
+    s.lastSyncedAt = j.optionalInt("lastSyncedAt");
+    s.lastChangeQueuedAt = j.optionalInt("lastChangeQueuedAt");
+    s.lastAvailabilityCheckAt = j.optionalInt("lastAvailabilityCheckAt");
+    s.lastPlayCountRefreshAt = j.optionalInt("lastPlayCountRefreshAt");
+    s.userRated = j.requireInt("userRated");
+    s.favourites = j.requireInt("favourites");
+    s.lastError = j.requireString("lastError");
     return s;
 }
 

@@ -29,9 +29,11 @@ struct RatingsSyncState {
     RatingsSyncSummary summary() const;
 
     bool operator==(const RatingsSyncState&) const = default;
-    Json toJson() const;
+    // The file's text: compact, keys sorted. Throws DecodeError on invalid UTF-8.
+    std::string encode() const;
     // Decodes any schema version; the store refuses the ones it does not support.
-    static RatingsSyncState fromJson(const Json& json);
+    // Throws DecodeError.
+    static RatingsSyncState decode(std::string_view text);
 };
 
 } // namespace qb

@@ -18,7 +18,7 @@ RatingsSyncState RatingsSyncStore::load() const {
     if (!exists()) return RatingsSyncState::fresh();
     RatingsSyncState state;
     try {
-        state = RatingsSyncState::fromJson(json::parse(fileio::readWholeFile(fileURL_)));
+        state = RatingsSyncState::decode(fileio::readWholeFile(fileURL_));
     } catch (const CaptureError&) {
         throw;
     } catch (const std::exception& e) {
@@ -31,7 +31,7 @@ RatingsSyncState RatingsSyncStore::load() const {
 
 void RatingsSyncStore::save(const RatingsSyncState& state) const {
     try {
-        fileio::writeAtomically(fileURL_, json::dump(state.toJson()));
+        fileio::writeAtomically(fileURL_, state.encode());
     } catch (const CaptureError&) {
         throw;
     } catch (const std::exception& e) {
