@@ -31,7 +31,7 @@ class FakeLibrary : public LibrarySource {
         log_->push_back("playlists");
         return playlists_;
     }
-    const std::vector<LibraryMediaItem>& mediaItems() const override {
+    std::vector<LibraryMediaItem> mediaItems() override {
         log_->push_back("mediaItems");
         return items_;
     }

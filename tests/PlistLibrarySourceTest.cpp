@@ -255,8 +255,9 @@ TEST(PlistLibrarySource, AppliesPlaylistsThatComeBeforeTheTracks) {
                             playlist(17, {1}) + "</array><key>Tracks</key><dict>" +
                             song(1, "memo") + "</dict></dict></plist>";
     auto loaded = load(xml);
-    ASSERT_EQ(loaded->source.mediaItems().size(), 1u);
-    EXPECT_EQ(loaded->source.mediaItems()[0].mediaKind, mediakind::voiceMemo);
+    const auto items = loaded->source.mediaItems();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].mediaKind, mediakind::voiceMemo);
 }
 
 TEST(PlistLibrarySource, ReadsTracksWithoutOptionalKeys) {
@@ -367,7 +368,7 @@ TEST(PlistLibrarySource, AcceptsTheExtremesOfSixtyFourBits) {
         load(plist(track(1, "<key>Play Count</key><integer>9223372036854775807</integer>"
                             "<key>Rating</key><integer>-9223372036854775808</integer>"
                             "<key>Persistent ID</key><string>FFFFFFFFFFFFFFFF</string>")));
-    const LibraryMediaItem& item = loaded->source.mediaItems().at(0);
+    const LibraryMediaItem item = loaded->source.mediaItems().at(0);
     EXPECT_EQ(item.playCount, INT64_MAX);
     EXPECT_EQ(item.rating, INT64_MIN);
     EXPECT_EQ(item.persistentID, UINT64_MAX);

@@ -40,9 +40,12 @@ std::optional<int64_t> wholeSecondsSince1970(const std::optional<double>& date) 
     return static_cast<int64_t>(seconds);
 }
 
-std::string cut(const std::optional<std::string>& text) {
-    return text ? firstCharacters(*text, ITunesLibraryScanner::maximumTextCharacters)
-                : std::string();
+std::string cut(std::string&& text) {
+    return firstCharacters(std::move(text), ITunesLibraryScanner::maximumTextCharacters);
+}
+
+std::string cut(std::optional<std::string>& text) {
+    return text ? cut(std::move(*text)) : std::string();
 }
 
 } // namespace
@@ -93,9 +96,9 @@ LibraryScan ITunesLibraryScanner::read() {
             if (playlist.distinguishedKind != lovedSongsPlaylistKind) continue;
             loved.insert(playlist.itemPersistentIDs.begin(), playlist.itemPersistentIDs.end());
         }
-        const std::vector<LibraryMediaItem>& items = library->mediaItems();
+        std::vector<LibraryMediaItem> items = library->mediaItems();
         scan.tracks.reserve(items.size());
-        for (const LibraryMediaItem& item : items) {
+        for (LibraryMediaItem& item : items) {
             if (auto track = trackFor(item, loved)) scan.tracks.push_back(std::move(*track));
         }
         metrics.scanMS = wholeMilliseconds(now_() - passStart);
@@ -111,16 +114,18 @@ LibraryScan ITunesLibraryScanner::read() {
 }
 
 std::optional<LibraryTrack>
-ITunesLibraryScanner::trackFor(const LibraryMediaItem& item,
-                               const std::unordered_set<uint64_t>& loved) {
+ITunesLibraryScanner::trackFor(LibraryMediaItem& item, const std::unordered_set<uint64_t>& loved) {
     if (item.mediaKind != mediakind::song || item.persistentID == 0) return std::nullopt;
 
     LibraryTrack track;
-    const std::optional<std::string> noText;
-    const std::optional<std::string>& albumArtist = item.album ? item.album->albumArtist : noText;
-    const bool hasArtistName = item.artist && item.artist->name;
-    track.artist = cut(hasArtistName ? item.artist->name : albumArtist);
-    track.title = firstCharacters(item.title, maximumTextCharacters);
+    std::optional<std::string> noText;
+    std::optional<std::string>& albumArtist = item.album ? item.album->albumArtist : noText;
+    // The album-artist is stored on its own too, so it is copied, not moved, into the artist.
+    if (item.artist && item.artist->name)
+        track.artist = cut(item.artist->name);
+    else if (albumArtist)
+        track.artist = firstCharacters(*albumArtist, maximumTextCharacters);
+    track.title = cut(std::move(item.title));
     if (isBlank(track.artist) || isBlank(track.title)) return std::nullopt;
 
     track.persistentID = formatPersistentID(item.persistentID);

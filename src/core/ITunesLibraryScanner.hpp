@@ -28,8 +28,9 @@ class ITunesLibraryScanner : public MusicLibraryScanning {
 
     static int64_t steadyNanoseconds();
 
-    // The track for one media item, or nothing when the item is left out.
-    static std::optional<LibraryTrack> trackFor(const LibraryMediaItem& item,
+    // The track for one media item, or nothing when the item is left out. The item's texts
+    // move into the track.
+    static std::optional<LibraryTrack> trackFor(LibraryMediaItem& item,
                                                 const std::unordered_set<uint64_t>& loved);
 
   private:

@@ -85,7 +85,9 @@ class LibrarySource {
     virtual ~LibrarySource() = default;
     virtual bool reloadData() = 0;
     virtual const std::vector<LibraryPlaylist>& playlists() const = 0;
-    virtual const std::vector<LibraryMediaItem>& mediaItems() const = 0;
+    // Hands the loaded items over in library order; the library keeps none, so the texts
+    // can move on into the scan instead of being copied (a large library is read once).
+    virtual std::vector<LibraryMediaItem> mediaItems() = 0;
     virtual void unloadData() = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <memory>
+#include <string_view>
 #include <unicode/brkiter.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
@@ -105,17 +106,13 @@ size_t graphemePrefix(std::string_view text, size_t count) {
 
 } // namespace
 
-std::string firstCharacters(std::string_view text, size_t count) {
+std::string firstCharacters(std::string text, size_t count) {
     size_t codePoints = 0;
-    std::string fixed;
-    std::string_view valid = text;
-    if (!countCodePoints(text, codePoints)) {
-        fixed = repaired(text, codePoints);
-        valid = fixed;
-    }
+    if (!countCodePoints(text, codePoints)) text = repaired(text, codePoints);
     // Every character holds at least one code point.
-    if (codePoints <= count) return fixed.empty() ? std::string(text) : fixed;
-    return std::string(valid.substr(0, graphemePrefix(valid, count)));
+    if (codePoints <= count) return text;
+    text.resize(graphemePrefix(text, count));
+    return text;
 }
 
 } // namespace qb

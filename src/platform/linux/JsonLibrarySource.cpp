@@ -14,6 +14,14 @@ namespace {
 
 using Json = nlohmann::json;
 
+// "[3]" for the fourth element of an array.
+std::string subscript(size_t index) {
+    std::string text(1, '[');
+    text += std::to_string(index);
+    text += ']';
+    return text;
+}
+
 // One scalar JSON value as the event reader delivers it.
 struct Scalar {
     enum class Type { null, boolean, integer, unsignedInteger, floating, string };
@@ -147,7 +155,7 @@ class FixtureReader {
                 path = "mediaItems";
                 break;
             case Where::item:
-                path += "[" + std::to_string(items.size()) + "]";
+                path += subscript(items.size());
                 break;
             case Where::artist:
                 path += ".artist";
@@ -159,7 +167,7 @@ class FixtureReader {
                 path = "playlists";
                 break;
             case Where::playlist:
-                path += "[" + std::to_string(playlists.size()) + "]";
+                path += subscript(playlists.size());
                 break;
             case Where::playlistItems:
                 path += ".items";
@@ -175,11 +183,11 @@ class FixtureReader {
         case Where::document:
             return "the document";
         case Where::items:
-            return containerPath() + "[" + std::to_string(items.size()) + "]";
+            return containerPath() + subscript(items.size());
         case Where::playlists:
-            return containerPath() + "[" + std::to_string(playlists.size()) + "]";
+            return containerPath() + subscript(playlists.size());
         case Where::playlistItems:
-            return containerPath() + "[" + std::to_string(playlist_.itemPersistentIDs.size()) + "]";
+            return containerPath() + subscript(playlist_.itemPersistentIDs.size());
         case Where::root:
             return key_;
         default:

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace qb {
 
@@ -28,7 +29,7 @@ class JsonLibrarySource : public LibrarySource {
 
     bool reloadData() override;
     const std::vector<LibraryPlaylist>& playlists() const override { return playlists_; }
-    const std::vector<LibraryMediaItem>& mediaItems() const override { return items_; }
+    std::vector<LibraryMediaItem> mediaItems() override { return std::move(items_); }
     void unloadData() override;
 
   private:

@@ -34,36 +34,43 @@ enum class Element {
     falseValue
 };
 
+// Element names are few and short; comparing them inline beats calling strcmp per tag.
+bool named(const char* name, const char* expected) {
+    while (*expected != '\0')
+        if (*name++ != *expected++) return false;
+    return *name == '\0';
+}
+
 std::optional<Element> elementNamed(const char* name) {
     switch (name[0]) {
     case 'k':
-        if (std::strcmp(name, "key") == 0) return Element::key;
+        if (named(name, "key")) return Element::key;
         break;
     case 's':
-        if (std::strcmp(name, "string") == 0) return Element::string;
+        if (named(name, "string")) return Element::string;
         break;
     case 'i':
-        if (std::strcmp(name, "integer") == 0) return Element::integer;
+        if (named(name, "integer")) return Element::integer;
         break;
     case 'd':
-        if (std::strcmp(name, "dict") == 0) return Element::dict;
-        if (std::strcmp(name, "date") == 0) return Element::date;
-        if (std::strcmp(name, "data") == 0) return Element::data;
+        if (named(name, "dict")) return Element::dict;
+        if (named(name, "date")) return Element::date;
+        if (named(name, "data")) return Element::data;
         break;
     case 'a':
-        if (std::strcmp(name, "array") == 0) return Element::array;
+        if (named(name, "array")) return Element::array;
         break;
     case 't':
-        if (std::strcmp(name, "true") == 0) return Element::trueValue;
+        if (named(name, "true")) return Element::trueValue;
         break;
     case 'f':
-        if (std::strcmp(name, "false") == 0) return Element::falseValue;
+        if (named(name, "false")) return Element::falseValue;
         break;
     case 'r':
-        if (std::strcmp(name, "real") == 0) return Element::real;
+        if (named(name, "real")) return Element::real;
         break;
     case 'p':
-        if (std::strcmp(name, "plist") == 0) return Element::plist;
+        if (named(name, "plist")) return Element::plist;
         break;
     default:
         break;
@@ -211,6 +218,13 @@ const char* typeName(ValueType type) {
         return "<true/> or <false/>";
     }
     return "a value";
+}
+
+std::string inQuotes(std::string_view text) {
+    std::string out(1, '"');
+    out.append(text);
+    out += '"';
+    return out;
 }
 
 bool isASCIISpace(char c) {
@@ -379,8 +393,7 @@ class ExportReader {
         static_cast<ExportReader*>(self)->end();
     }
     static void XMLCALL onText(void* self, const XML_Char* text, int length) {
-        auto* reader = static_cast<ExportReader*>(self);
-        if (reader->collecting_) reader->collect(text, static_cast<size_t>(length));
+        static_cast<ExportReader*>(self)->collect(text, static_cast<size_t>(length));
     }
     static void XMLCALL onEntityDeclaration(void* self, const XML_Char*, int, const XML_Char*, int,
                                             const XML_Char*, const XML_Char*, const XML_Char*,
@@ -447,6 +460,15 @@ class ExportReader {
         XML_StopParser(parser_, XML_FALSE);
     }
 
+    // Text is only received while a wanted value is read; expat skips the rest (mostly the
+    // indentation between elements) without calling out.
+    void startCollecting(bool wanted) {
+        collecting_ = wanted;
+        if (!wanted) return;
+        text_.clear();
+        XML_SetCharacterDataHandler(parser_, onText);
+    }
+
     void collect(const char* text, size_t length) {
         const size_t room = PlistLibrarySource::maximumValueBytes - text_.size();
         text_.append(text, std::min(length, room));
@@ -490,8 +512,7 @@ class ExportReader {
         if (parent.haveKey) return fail("<key> without a value");
         scalar_ = Element::key;
         scalarRole_ = parent.role;
-        collecting_ = readsKeys(parent.role);
-        text_.clear();
+        startCollecting(readsKeys(parent.role));
     }
 
     void startContainer(Role parentRole, Key key, bool isDict) {
@@ -551,10 +572,9 @@ class ExportReader {
         scalar_ = element;
         scalarKey_ = key;
         scalarRole_ = parentRole;
-        collecting_ =
-            key != Key::other && (parentRole == Role::track || parentRole == Role::playlist ||
-                                  parentRole == Role::playlistItem);
-        if (collecting_) text_.clear();
+        startCollecting(key != Key::other &&
+                        (parentRole == Role::track || parentRole == Role::playlist ||
+                         parentRole == Role::playlistItem));
         if (parentRole == Role::top && (key == Key::tracks || key == Key::playlists))
             return fail(key == Key::tracks ? "\"Tracks\" is not a <dict>"
                                            : "\"Playlists\" is not an <array>");
@@ -572,7 +592,7 @@ class ExportReader {
             if (entry.key == key) name = entry.name;
         for (const NamedKey& entry : playlistKeys)
             if (entry.key == key) name = entry.name;
-        fail("\"" + std::string(name) + "\" is not " + typeName(expectedType(key)));
+        fail(inQuotes(name) + " is not " + typeName(expectedType(key)));
     }
 
     void end() {
@@ -591,7 +611,10 @@ class ExportReader {
         const Element element = *scalar_;
         scalar_.reset();
         const bool collected = collecting_;
-        collecting_ = false;
+        if (collected) {
+            collecting_ = false;
+            XML_SetCharacterDataHandler(parser_, nullptr);
+        }
         if (element == Element::key) {
             Frame& parent = stack_.back();
             parent.haveKey = true;
@@ -712,7 +735,7 @@ class ExportReader {
         for (const NamedKey& entry : playlistKeys)
             if (entry.key == key) name = entry.name;
         std::string shown(text_.substr(0, 40));
-        fail("\"" + std::string(name) + "\" " + problem + " (\"" + shown + "\")");
+        fail(inQuotes(name) + " " + problem + " (" + inQuotes(shown) + ")");
     }
 
     void endTrack() {
@@ -786,7 +809,6 @@ bool PlistLibrarySource::reloadData() {
     ExportReader reader(parser.get(), items_);
     XML_SetUserData(parser.get(), &reader);
     XML_SetElementHandler(parser.get(), ExportReader::onStart, ExportReader::onEnd);
-    XML_SetCharacterDataHandler(parser.get(), ExportReader::onText);
     XML_SetEntityDeclHandler(parser.get(), ExportReader::onEntityDeclaration);
     XML_SetSkippedEntityHandler(parser.get(), ExportReader::onSkippedEntity);
 

@@ -3,6 +3,7 @@
 #include "core/LibrarySource.hpp"
 
 #include <filesystem>
+#include <utility>
 
 namespace qb {
 
@@ -28,7 +29,7 @@ class PlistLibrarySource : public LibrarySource {
     // or is not a music library export.
     bool reloadData() override;
     const std::vector<LibraryPlaylist>& playlists() const override { return playlists_; }
-    const std::vector<LibraryMediaItem>& mediaItems() const override { return items_; }
+    std::vector<LibraryMediaItem> mediaItems() override { return std::move(items_); }
     void unloadData() override;
 
   private:
