@@ -1,0 +1,127 @@
+"""Runs the capture benchmarks and prints wall time and peak resident memory of each."""
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def measure(argv, env=None, stdout=subprocess.DEVNULL):
+    """Wall seconds, peak RSS in MiB and exit status of one child process."""
+    start = time.perf_counter()
+    child = subprocess.Popen(argv, env=env, stdout=stdout, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(child.pid, 0)
+    elapsed = time.perf_counter() - start
+    child.returncode = os.waitstatus_to_exitcode(status)
+    err = child.stderr.read().decode(errors="replace")
+    if child.returncode != 0:
+        sys.exit(f"{' '.join(argv)} failed ({child.returncode}): {err}")
+    return elapsed, usage.ru_maxrss / 1024.0
+
+
+def row(name, seconds, rss=None, note=""):
+    rss_text = f"{rss:8.1f} MiB" if rss is not None else " " * 12
+    print(f"  {name:<52} {seconds * 1000:9.0f} ms {rss_text}  {note}")
+
+
+def raise_play_counts(source, target, every):
+    """Copies a Library.xml, raising the play count of every `every`-th track by one."""
+    pattern = re.compile(rb"(<key>Play Count</key><integer>)(\d+)(</integer>)")
+    counter = [0]
+
+    def bump(match):
+        counter[0] += 1
+        if counter[0] % every:
+            return match.group(0)
+        return match.group(1) + str(int(match.group(2)) + 1).encode() + match.group(3)
+
+    with open(source, "rb") as f:
+        data = f.read()
+    with open(target, "wb") as f:
+        f.write(pattern.sub(bump, data))
+
+
+def journal(path, sessions, now):
+    records = []
+    for i in range(sessions):
+        records.append({"sessionID": f"session-{i}", "artist": f"Stream Artist {i % 50}",
+                        "track": f"Stream Track {i}", "album": "", "durationMS": 200000,
+                        "libraryPersistentID": "", "firstObservedAt": now - 4000 + i,
+                        "lastObservedAt": now - 3800 + i, "playingMS": 190000, "pausedMS": 0,
+                        "wallObservedMS": 200000, "unobservedMS": 0,
+                        "finaliseReason": "track_changed", "boundaryObserved": True})
+    with open(path, "w") as f:
+        json.dump({"schemaVersion": 1, "sessions": records, "recentLibraryMoves": [],
+                   "dispositions": {}}, f, separators=(",", ":"), sort_keys=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build-bench")
+    parser.add_argument("--songs", type=int, default=100000)
+    parser.add_argument("--keep", help="directory for the generated data (kept between runs)")
+    args = parser.parse_args()
+    exe = os.path.join(args.build, "quillabrenta")
+    work = args.keep or tempfile.mkdtemp(prefix="qb-bench-")
+    os.makedirs(work, exist_ok=True)
+    xml = os.path.join(work, "Library.xml")
+    fixture = os.path.join(work, "library.json")
+    if not (os.path.exists(xml) and os.path.exists(fixture)):
+        subprocess.run([sys.executable, "bench/generate_library.py", "--songs", str(args.songs),
+                        "--xml", xml, "--json", fixture], check=True)
+    size = os.path.getsize(xml) / 1e6
+    print(f"Library: {args.songs} songs, Library.xml {size:.0f} MB, JSON fixture "
+          f"{os.path.getsize(fixture) / 1e6:.0f} MB")
+
+    def env_for(library):
+        env = dict(os.environ)
+        env["QUILLABRENTA_LIBRARY"] = library
+        return env
+
+    print("\nLibrary scan")
+    dump_xml, rss = measure([exe, "--scan-library-json"], env_for(xml))
+    row("--scan-library-json on Library.xml", dump_xml, rss)
+    t, rss = measure([exe, "--scan-library-json"], env_for(fixture))
+    row("--scan-library-json on the JSON fixture", t, rss)
+    floor, rss = measure([os.path.join(args.build, "bench", "expat_floor"), xml])
+    row("bare expat pass (the parse floor)", floor, rss)
+    plist, rss = measure([sys.executable, "-c",
+                          "import plistlib,sys; plistlib.load(open(sys.argv[1],'rb'))", xml])
+    row("python plistlib.load", plist, rss)
+    print(f"  dump / expat floor = {dump_xml / floor:.2f}x (target <= 1.5x); "
+          f"plistlib / dump = {plist / dump_xml:.1f}x (target >= 8x)")
+
+    print("\nReconcile and baseline store (in process)")
+    subprocess.run([os.path.join(args.build, "bench", "reconcile_bench")], check=True)
+
+    print("\nCapture worker passes")
+    state = os.path.join(work, "state")
+    subprocess.run(["rm", "-rf", state], check=True)
+    os.makedirs(state)
+    with open(os.path.join(state, "ratings-sync.json"), "w") as f:
+        f.write('{"baselineSnapshotID":"","favourites":0,"lastError":"","pending":[],'
+                '"schemaVersion":1,"serverBaselineSnapshotID":"","userRated":0}')
+    worker = [exe, "--run-capture-worker", "--state-directory", state, "--trigger"]
+    t, rss = measure(worker + ["bench_baseline"], env_for(xml))
+    ratings = json.load(open(os.path.join(state, "ratings-sync.json")))
+    row("first (baseline) pass, ratings file present", t, rss,
+        f"{len(ratings['pending'])} ratings pages queued")
+
+    raised = os.path.join(work, "Library-raised.xml")
+    raise_play_counts(xml, raised, 100)
+    journal(os.path.join(state, "nonlibrary-player-sessions.json"), 500, int(time.time()))
+    steady, rss = measure(worker + ["bench_steady"], env_for(raised))
+    runtime = json.load(open(os.path.join(state, "capture-runtime.json")))
+    plays = runtime["diagnostics"]["emittedCompletions"]
+    row("steady pass: 1% raised, 500 sessions, 100k baselines", steady, rss,
+        f"{plays} plays, {len(runtime['pending'])} payloads queued")
+    dump_raised, rss = measure([exe, "--scan-library-json"], env_for(raised))
+    row("--scan-library-json on the same file", dump_raised, rss)
+    print(f"  steady pass / dump = {steady / dump_raised:.2f}x (target <= 2x, < 300 MiB)")
+
+
+if __name__ == "__main__":
+    main()
