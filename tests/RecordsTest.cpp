@@ -1,4 +1,5 @@
 #include "core/CaptureWorkerResult.hpp"
+#include "core/JsonFields.hpp"
 #include "core/PendingPayload.hpp"
 #include "core/StableIdentifier.hpp"
 
@@ -14,4 +15,10 @@ TEST(StableIdentifier, HashesJoinedPartsWithFnv1a) {
     EXPECT_EQ(stableIdentifier({"a"}), "qz_af63dc4c8601ec8c");
     EXPECT_EQ(formatPersistentID(42), "000000000000002A");
     EXPECT_EQ(formatPersistentID(UINT64_MAX), "FFFFFFFFFFFFFFFF");
+}
+
+TEST(JsonParse, RefusesTextWithANulByte) {
+    const std::string text("{\"ok\":true}\0junk", 16);
+    EXPECT_THROW(qb::json::parse(text), qb::DecodeError);
+    EXPECT_TRUE(qb::json::parse("{\"ok\":true}")["ok"].get<bool>());
 }

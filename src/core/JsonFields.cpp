@@ -92,6 +92,9 @@ std::string dump(const Json& value) {
 }
 
 Json parse(std::string_view text) {
+    // The parser treats a NUL byte as the end of input and would accept what precedes it.
+    if (auto nul = text.find('\0'); nul != std::string_view::npos)
+        throw DecodeError("malformed JSON: NUL byte at offset " + std::to_string(nul));
     try {
         return Json::parse(text.begin(), text.end());
     } catch (const nlohmann::json::exception& e) {
