@@ -4,7 +4,8 @@
 
 namespace qb::app {
 
-std::optional<std::string> argument(const std::vector<std::string>& arguments, std::string_view after) {
+std::optional<std::string> argument(const std::vector<std::string>& arguments,
+                                    std::string_view after) {
     auto it = std::find(arguments.begin(), arguments.end(), after);
     if (it == arguments.end() || it + 1 == arguments.end()) return std::nullopt;
     return *(it + 1);
