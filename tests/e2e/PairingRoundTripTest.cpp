@@ -1,9 +1,14 @@
 #include "../FakeService.hpp"
+#include "TestSupport.hpp"
+#include "core/CaptureController.hpp"
+#include "core/CaptureScanWorker.hpp"
 #include "core/CompanionContextClient.hpp"
 #include "core/HttpCompanionContextTransport.hpp"
+#include "core/HttpReconcileTransport.hpp"
 #include "core/ManualExecutor.hpp"
 #include "core/PairingClient.hpp"
 #include "core/ServiceEndpoints.hpp"
+#include "platform/linux/FileCredentialStore.hpp"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +61,27 @@ template <typename Condition> bool waitFor(Condition condition) {
     }
     return true;
 }
+
+// A one-song library scanned in process, so the controller has something to upload.
+struct OneSongLibrary : MusicLibraryScanning {
+    LibraryScan scan() override {
+        LibraryTrack track;
+        track.persistentID = "000000000000002A";
+        track.artist = "Artist";
+        track.title = "Song";
+        return {{track}, {}};
+    }
+};
+
+struct InProcessWorker : CaptureWorkerRunning {
+    explicit InProcessWorker(const std::filesystem::path& dir)
+        : worker(library, CaptureBaselineStore(dir), CaptureRuntimeStore(dir)) {}
+    CaptureWorkerResult run(const std::string& trigger) override {
+        return worker.run(trigger, 1700000000);
+    }
+    OneSongLibrary library;
+    CaptureScanWorker worker;
+};
 
 class PairingRoundTrip : public ::testing::Test {
   protected:
@@ -156,4 +182,33 @@ TEST_F(PairingRoundTrip, CompanionContextQueryArrivesUnchanged) {
     EXPECT_EQ(client->currentContext(),
               (CompanionContext{artist, track, {4, std::nullopt, std::nullopt}}));
     EXPECT_EQ(client->currentReceipt(), (CompanionCaptureReceipt{artist, track, 1700000000, 99}));
+}
+
+TEST_F(PairingRoundTrip, StoredCredentialIsWhatTheControllerUploadsWith) {
+    PairingClient client(service.client(), endpoints::effectiveBaseURL());
+    auto credential = pair(client);
+    qb::test::TempDir dir;
+    FileCredentialStore store(dir / "config" / "credential.json");
+    ASSERT_TRUE(store.save(credential));
+
+    HttpReconcileTransport transport(service.client(), 20);
+    CaptureController::Options options;
+    options.stateDirectory = dir / "state";
+    options.worker = std::make_shared<InProcessWorker>(dir / "state");
+    options.transport = std::shared_ptr<ReconcileTransport>(&transport, [](ReconcileTransport*) {});
+    options.credentialProvider = [&store] { return store.load(); };
+    options.mainExecutor = [](std::function<void()>) {};
+    auto controller = CaptureController::make(std::move(options));
+    ASSERT_TRUE(controller->status().connected);
+    controller->scan("launch", false);
+    ASSERT_TRUE(waitFor([&] {
+        auto status = controller->status();
+        return status.pending == 0 && status.lastUploadAt.has_value();
+    }));
+
+    auto uploads = service.requestsTo("/api/native/capture/reconcile");
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0]["headers"]["authorization"], "Bearer " + credential.token);
+    EXPECT_EQ(uploads[0]["json"]["install_id"], controller->installID());
+    EXPECT_EQ(uploads[0]["json"]["completion_library"]["is_baseline"], true);
 }
