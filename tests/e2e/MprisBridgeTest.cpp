@@ -357,14 +357,17 @@ TEST(MprisBridgeTest, QuittingPlayerEndsTheItemWithAStopReport) {
     Emitter player("testplayer");
     player.command(alphaBeta);
     ASSERT_TRUE(h.waitForTrack("Beta", true));
-    const size_t reportsBefore = h.reporter.reports.size();
 
     player.quit();
     ASSERT_TRUE(h.waitFor([&] { return h.quits == 1; }));
     EXPECT_FALSE(h.observer->current());
     EXPECT_FALSE(h.bridge.isPlayerRunning());
     EXPECT_FALSE(h.bridge.followedPlayer());
-    ASSERT_EQ(h.reporter.reports.size(), reportsBefore + 1);
+    // The same state may arrive twice (signal and answer to the first question); the stop
+    // report comes once, last.
+    auto stops = std::count_if(h.reporter.reports.begin(), h.reporter.reports.end(),
+                               [](const Report& report) { return report.stop; });
+    EXPECT_EQ(stops, 1);
     EXPECT_TRUE(h.reporter.reports.back().stop);
     ASSERT_EQ(h.records.size(), 1u);
     EXPECT_EQ(h.records[0].finaliseReason, PlayerSessionEnd::playerStopped);

@@ -89,6 +89,8 @@ class Player(dbus.service.Object):
         else:
             self.PropertiesChanged(PLAYER, dbus.Dictionary(changed, signature="sv"),
                                    dbus.Array([], signature="s"))
+        # On the wire before "ok", so the test's next step happens after this signal.
+        self.connection.flush()
 
 
 def main():
