@@ -43,7 +43,7 @@ class PrivateBus {
         ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
     }
     ~PrivateBus() {
-        if (pid_ > 0) ::kill(pid_, SIGTERM);
+        stop();
         if (previous_)
             ::setenv("DBUS_SESSION_BUS_ADDRESS", previous_->c_str(), 1);
         else
@@ -51,6 +51,11 @@ class PrivateBus {
     }
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
+
+    void stop() {
+        if (pid_ > 0) ::kill(pid_, SIGTERM);
+        pid_ = -1;
+    }
 
   private:
     std::string address_;
@@ -429,6 +434,25 @@ TEST(MprisBridgeTest, PreferredPlayerIsFollowedEvenWhenPausedAndCanBeChanged) {
     EXPECT_EQ(h.quits, 1);
     ASSERT_TRUE(h.waitForTrack("One", true));
     EXPECT_EQ(h.bridge.followedPlayer(), "org.mpris.MediaPlayer2.one");
+}
+
+TEST(MprisBridgeTest, LosingTheBusCountsAsThePlayerQuitting) {
+    PrivateBus bus;
+    Harness h;
+    ASSERT_TRUE(h.bridge.start());
+    Emitter player("testplayer");
+    player.command(alphaBeta);
+    ASSERT_TRUE(h.waitForTrack("Beta", true));
+
+    bus.stop();
+    ASSERT_TRUE(h.waitFor([&] { return !h.bridge.connected(); }));
+    EXPECT_EQ(h.quits, 1);
+    EXPECT_FALSE(h.observer->current());
+    EXPECT_TRUE(h.reporter.reports.back().stop);
+    EXPECT_FALSE(h.bridge.isPlayerRunning());
+    // Nothing left to wait for, and nothing breaks when the loop goes on.
+    EXPECT_LT(h.bridge.pollRequest().fd, 0);
+    h.loop.runFor(100ms);
 }
 
 // A real MPRIS player: mpv with the mpv-mpris plugin, on generated and tagged audio.

@@ -31,9 +31,9 @@ PLAYER = "org.mpris.MediaPlayer2.Player"
 PROPERTIES = "org.freedesktop.DBus.Properties"
 
 
-def typed(spec):
+def typed(pair):
     """["x", 5] → dbus.Int64(5): the test decides the exact wire type."""
-    signature, value = spec
+    signature, value = pair
     makers = {
         "s": dbus.String,
         "o": dbus.ObjectPath,
@@ -120,7 +120,7 @@ def main():
                 changed["Metadata"] = typed(metadata)
             else:
                 changed["Metadata"] = dbus.Dictionary(
-                    {key: typed(spec) for key, spec in metadata.items()}, signature="sv")
+                    {key: typed(pair) for key, pair in metadata.items()}, signature="sv")
         player.change(changed, command.get("signal", True), command.get("invalidate", False))
         return True
 
