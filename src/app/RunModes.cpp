@@ -24,6 +24,21 @@ void writeAll(int fd, std::string_view bytes) {
     }
 }
 
+// Encodes track by track: a document tree of a large library would cost several times the
+// scan's own memory. The whole text is built before anything is written, so a failure prints
+// nothing on standard output.
+std::string encodeScan(const LibraryScan& scan) {
+    std::string out = "{\"tracks\":[";
+    for (size_t i = 0; i < scan.tracks.size(); ++i) {
+        if (i > 0) out += ',';
+        out += json::dump(scan.tracks[i].toJson());
+    }
+    out += "],\"metrics\":";
+    out += json::dump(scan.metrics.toJson());
+    out += '}';
+    return out;
+}
+
 int runWorker(const std::vector<std::string>& arguments) {
     auto directory = argument(arguments, "--state-directory");
     auto trigger = argument(arguments, "--trigger");
@@ -51,7 +66,7 @@ int runLibraryDump() {
     std::string encoded;
     try {
         auto scanner = makeLibraryScanner();
-        encoded = json::dump(scanner->scan().toJson());
+        encoded = encodeScan(scanner->scan());
     } catch (const std::exception& error) {
         writeAll(2, error.what());
         return 1;
