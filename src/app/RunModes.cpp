@@ -4,6 +4,7 @@
 #include "core/CapturePaths.hpp"
 #include "core/CaptureScanWorker.hpp"
 #include "core/Clock.hpp"
+#include "core/JsonWriter.hpp"
 #include "core/SingleInstanceGuard.hpp"
 #include "platform/linux/LibraryScannerFactory.hpp"
 
@@ -28,15 +29,27 @@ void writeAll(int fd, std::string_view bytes) {
 // scan's own memory. The whole text is built before anything is written, so a failure prints
 // nothing on standard output.
 std::string encodeScan(const LibraryScan& scan) {
-    std::string out = "{\"tracks\":[";
-    for (size_t i = 0; i < scan.tracks.size(); ++i) {
-        if (i > 0) out += ',';
-        out += json::dump(scan.tracks[i].toJson());
+    JsonWriter tracks;
+    tracks.beginArray();
+    for (const auto& t : scan.tracks) {
+        tracks.beginObject();
+        tracks.member("persistentID", t.persistentID);
+        tracks.member("artist", t.artist);
+        tracks.member("album", t.album);
+        tracks.member("title", t.title);
+        if (t.durationMS) tracks.member("durationMS", *t.durationMS);
+        tracks.member("catalogID", t.catalogID);
+        tracks.member("playCount", t.playCount);
+        if (t.lastPlayedAt) tracks.member("lastPlayedAt", *t.lastPlayedAt);
+        tracks.member("albumArtist", t.albumArtist);
+        tracks.member("rating", t.rating);
+        tracks.member("ratingComputed", t.ratingComputed);
+        tracks.member("favourite", t.favourite);
+        tracks.endObject();
     }
-    out += "],\"metrics\":";
-    out += json::dump(scan.metrics.toJson());
-    out += '}';
-    return out;
+    tracks.endArray();
+    return "{\"tracks\":" + tracks.take() + ",\"metrics\":" + json::dump(scan.metrics.toJson()) +
+           "}";
 }
 
 int runWorker(const std::vector<std::string>& arguments) {
