@@ -1,17 +1,8 @@
 #include "core/HttpCompanionContextTransport.hpp"
 
-namespace qb {
+#include "core/AuthorizedRequest.hpp"
 
-std::optional<Json> HttpCompanionContextTransport::objectBody(const std::string& body) {
-    if (body.empty()) return std::nullopt;
-    try {
-        Json value = json::parse(body);
-        if (value.is_object()) return value;
-    } catch (const std::exception&) {
-        // A body that is not JSON is treated like no body.
-    }
-    return std::nullopt;
-}
+namespace qb {
 
 void HttpCompanionContextTransport::get(const std::string& url, const UploadCredential& credential,
                                         Completion completion) {
@@ -25,7 +16,7 @@ void HttpCompanionContextTransport::get(const std::string& url, const UploadCred
             completion(std::nullopt, 0);
             return;
         }
-        completion(objectBody(response.body), response.status);
+        completion(jsonObjectBody(response.body), response.status);
     });
 }
 

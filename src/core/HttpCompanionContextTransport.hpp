@@ -14,9 +14,6 @@ class HttpCompanionContextTransport : public CompanionContextTransport {
     void get(const std::string& url, const UploadCredential& credential,
              Completion completion) override;
 
-    // The body as a JSON object, or absent when it is empty, malformed or another JSON value.
-    static std::optional<Json> objectBody(const std::string& body);
-
   private:
     HttpSending& http_;
     double timeoutSeconds_;

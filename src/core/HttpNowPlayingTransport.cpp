@@ -1,21 +1,8 @@
 #include "core/HttpNowPlayingTransport.hpp"
 
+#include "core/AuthorizedRequest.hpp"
+
 namespace qb {
-namespace {
-
-std::optional<Json> objectBody(const std::string& body) {
-    if (body.empty()) return std::nullopt;
-    try {
-        Json value = json::parse(body);
-        if (value.is_object()) return value;
-    } catch (const std::exception&) {
-        // An answer that is not JSON counts as no answer body.
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
 void HttpNowPlayingTransport::post(const Json& payload, const UploadCredential& credential,
                                    Completion completion) {
     if (!credential.isUsable()) return completion(std::nullopt, 0);
@@ -39,7 +26,7 @@ void HttpNowPlayingTransport::post(const Json& payload, const UploadCredential& 
     request.timeoutSeconds = timeoutSeconds_;
     http_.send(std::move(request), [completion = std::move(completion)](HttpResponse response) {
         if (response.status == 0) return completion(std::nullopt, 0);
-        completion(objectBody(response.body), response.status);
+        completion(jsonObjectBody(response.body), response.status);
     });
 }
 
