@@ -8,7 +8,9 @@
 #include "core/SingleInstanceGuard.hpp"
 #include "platform/linux/LibraryScannerFactory.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <unistd.h>
@@ -17,39 +19,56 @@ namespace qb::app {
 
 namespace {
 
-void writeAll(int fd, std::string_view bytes) {
+// False, with errno set, when the bytes could not all be written.
+bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n <= 0) return;
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         bytes.remove_prefix(static_cast<size_t>(n));
     }
+    return true;
 }
 
-// Encodes track by track: a document tree of a large library would cost several times the
-// scan's own memory. The whole text is built before anything is written, so a failure prints
-// nothing on standard output.
-std::string encodeScan(const LibraryScan& scan) {
-    JsonWriter tracks;
-    tracks.beginArray();
+int reportWriteFailure(const char* what) {
+    writeAll(2, std::string("cannot write ") + what + ": " + std::strerror(errno));
+    return 1;
+}
+
+// Writes the scan in pieces of about a megabyte: the whole text of a large library would cost
+// tens of megabytes more, and touching that memory costs more time than encoding it. The
+// scanner hands out valid UTF-8 only, so once the scan succeeded the encoding cannot fail and
+// a failed scan still prints nothing on standard output.
+bool writeScan(int fd, const LibraryScan& scan) {
+    constexpr size_t pieceBytes = 1 << 20;
+    JsonWriter out;
+    out.reserve(pieceBytes + 64 * 1024);
+    out.beginObject();
+    out.key("tracks");
+    out.beginArray();
     for (const auto& t : scan.tracks) {
-        tracks.beginObject();
-        tracks.member("persistentID", t.persistentID);
-        tracks.member("artist", t.artist);
-        tracks.member("album", t.album);
-        tracks.member("title", t.title);
-        if (t.durationMS) tracks.member("durationMS", *t.durationMS);
-        tracks.member("catalogID", t.catalogID);
-        tracks.member("playCount", t.playCount);
-        if (t.lastPlayedAt) tracks.member("lastPlayedAt", *t.lastPlayedAt);
-        tracks.member("albumArtist", t.albumArtist);
-        tracks.member("rating", t.rating);
-        tracks.member("ratingComputed", t.ratingComputed);
-        tracks.member("favourite", t.favourite);
-        tracks.endObject();
+        out.beginObject();
+        out.member("persistentID", t.persistentID);
+        out.member("artist", t.artist);
+        out.member("album", t.album);
+        out.member("title", t.title);
+        if (t.durationMS) out.member("durationMS", *t.durationMS);
+        out.member("catalogID", t.catalogID);
+        out.member("playCount", t.playCount);
+        if (t.lastPlayedAt) out.member("lastPlayedAt", *t.lastPlayedAt);
+        out.member("albumArtist", t.albumArtist);
+        out.member("rating", t.rating);
+        out.member("ratingComputed", t.ratingComputed);
+        out.member("favourite", t.favourite);
+        out.endObject();
+        if (out.text().size() >= pieceBytes) {
+            if (!writeAll(fd, out.text())) return false;
+            out.clear();
+        }
     }
-    tracks.endArray();
-    return "{\"tracks\":" + tracks.take() + ",\"metrics\":" + json::dump(scan.metrics.toJson()) +
-           "}";
+    out.endArray();
+    out.key("metrics");
+    return writeAll(fd, out.text()) && writeAll(fd, json::dump(scan.metrics.toJson()) + "}");
 }
 
 int runWorker(const std::vector<std::string>& arguments) {
@@ -71,20 +90,18 @@ int runWorker(const std::vector<std::string>& arguments) {
         writeAll(2, error.what());
         return 1;
     }
-    writeAll(1, encoded);
+    if (!writeAll(1, encoded)) return reportWriteFailure("the capture result");
     return result.ok ? 0 : 1;
 }
 
 int runLibraryDump() {
-    std::string encoded;
     try {
-        auto scanner = makeLibraryScanner();
-        encoded = encodeScan(scanner->scan());
+        const LibraryScan scan = makeLibraryScanner()->scan();
+        if (!writeScan(1, scan)) return reportWriteFailure("the library scan");
     } catch (const std::exception& error) {
         writeAll(2, error.what());
         return 1;
     }
-    writeAll(1, encoded);
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "core/ITunesLibraryScanner.hpp"
 
 #include "core/CaptureError.hpp"
+#include "core/HugePages.hpp"
 #include "core/StableIdentifier.hpp"
 #include "core/TextCut.hpp"
 
@@ -97,7 +98,7 @@ LibraryScan ITunesLibraryScanner::read() {
             loved.insert(playlist.itemPersistentIDs.begin(), playlist.itemPersistentIDs.end());
         }
         std::vector<LibraryMediaItem> items = library->mediaItems();
-        scan.tracks.reserve(items.size());
+        reserveWithHugePages(scan.tracks, items.size());
         for (LibraryMediaItem& item : items) {
             if (auto track = trackFor(item, loved)) scan.tracks.push_back(std::move(*track));
         }

@@ -2,6 +2,7 @@
 
 #include "core/JsonFields.hpp"
 
+#include <charconv>
 #include <cstdio>
 
 namespace qb {
@@ -79,8 +80,8 @@ void JsonWriter::value(std::string_view text) {
 void JsonWriter::value(int64_t number) {
     separate();
     char digits[24];
-    int n = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(number));
-    out_.append(digits, static_cast<size_t>(n));
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    out_.append(digits, end);
     needComma_ = true;
 }
 

@@ -28,6 +28,10 @@ class JsonWriter {
     }
 
     const std::string& text() const { return out_; }
+    // Drops the text written so far but not the position in the document, so a large document
+    // can be written out in pieces.
+    void clear() { out_.clear(); }
+    void reserve(size_t bytes) { out_.reserve(bytes); }
     std::string take() { return std::move(out_); }
 
   private:

@@ -102,3 +102,36 @@ TEST(ScanLibraryJson, ReadsTheBundledSampleAndARealExport) {
     for (const auto& t : scan.tracks)
         EXPECT_EQ(t.persistentID.size(), 16u);
 }
+
+TEST(ScanLibraryJson, LargeScansArriveWholeAndWriteFailuresAreReported) {
+    // Enough text to pass through the output in several pieces.
+    TempDir dir;
+    Json items = Json::array();
+    const std::string longTitle(300, 'x');
+    for (int i = 1; i <= 6000; ++i)
+        items.push_back({{"persistentID", i},
+                         {"mediaKind", 2},
+                         {"title", longTitle + std::to_string(i)},
+                         {"artist", {{"name", "A \"quoted\" \xC3\xA9"}}},
+                         {"totalTime", 1000},
+                         {"playCount", i},
+                         {"rating", 0},
+                         {"isRatingComputed", false}});
+    writeFile(dir / "large.json", Json{{"mediaItems", items}, {"playlists", Json::array()}}.dump());
+
+    auto whole = dump((dir / "large.json").string());
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    EXPECT_GT(whole.out.size(), 2u << 20);
+    auto scan = LibraryScan::fromJson(Json::parse(whole.out));
+    ASSERT_EQ(scan.tracks.size(), 6000u);
+    EXPECT_EQ(scan.tracks[5999].title, longTitle + "6000");
+    EXPECT_EQ(scan.tracks[5999].artist, "A \"quoted\" \xC3\xA9");
+    EXPECT_EQ(scan.metrics.trackCount, 6000);
+
+    // A full disk must not pass for a printed scan.
+    auto full = runProcess("/bin/sh",
+                           {"-c", "exec \"$0\" --scan-library-json >/dev/full", executablePath()},
+                           {{"QUILLABRENTA_LIBRARY", (dir / "large.json").string()}});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err.rfind("cannot write the library scan: ", 0), 0u) << full.err;
+}

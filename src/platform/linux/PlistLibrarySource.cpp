@@ -1,6 +1,7 @@
 #include "platform/linux/PlistLibrarySource.hpp"
 
 #include "core/CaptureError.hpp"
+#include "core/HugePages.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +11,6 @@
 #include <limits>
 #include <optional>
 #include <string_view>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -153,9 +153,17 @@ constexpr NamedKey playlistKeys[] = {{"Distinguished Kind", Key::distinguishedKi
                                      {"Playlist Items", Key::playlistItems}};
 constexpr NamedKey playlistItemKeys[] = {{"Track ID", Key::trackID}};
 
+// Every key of every track passes through here, about thirty per track; most are not read, and
+// comparing length and first letter first turns nearly all of them away without a memcmp call.
 template <size_t N> Key lookup(const NamedKey (&keys)[N], std::string_view text) {
-    for (const NamedKey& entry : keys)
-        if (entry.name.size() == text.size() && entry.name == text) return entry.key;
+    if (text.empty()) return Key::other;
+    for (const NamedKey& entry : keys) {
+        if (entry.name.size() != text.size() || entry.name[0] != text[0]) continue;
+        size_t i = 1;
+        while (i < text.size() && entry.name[i] == text[i])
+            ++i;
+        if (i == text.size()) return entry.key;
+    }
     return Key::other;
 }
 
@@ -759,21 +767,6 @@ class ExportReader {
     }
 };
 
-// Asks for 2 MiB pages under a large buffer: a big library fills tens of megabytes, and
-// thousands of 4 KiB page faults cost more than the parse on some machines (virtual ones).
-void adviseHugePages(void* data, size_t bytes) {
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t huge = uintptr_t{2} << 20;
-    const auto start = reinterpret_cast<uintptr_t>(data);
-    const uintptr_t begin = (start + huge - 1) & ~(huge - 1);
-    const uintptr_t end = (start + bytes) & ~(huge - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)data;
-    (void)bytes;
-#endif
-}
-
 class FileDescriptor {
   public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
@@ -820,8 +813,7 @@ bool PlistLibrarySource::reloadData() {
         throw unavailable("cannot read: it is a directory");
     // Exports run to about a kilobyte per track; one reservation spares most regrowth.
     if (info.st_size > 0) {
-        items_.reserve(static_cast<size_t>(info.st_size) / 1024 + 16);
-        adviseHugePages(items_.data(), items_.capacity() * sizeof(LibraryMediaItem));
+        reserveWithHugePages(items_, static_cast<size_t>(info.st_size) / 1024 + 16);
     }
 
     ParserHandle parser;
