@@ -1,8 +1,17 @@
 #include "core/StableIdentifier.hpp"
 
-#include <cstdio>
-
 namespace qb {
+
+namespace {
+
+// Sixteen hex digits of `value`, most significant first; snprintf costs more than the rest of
+// a library track's conversion.
+void writeHex(uint64_t value, const char* digits, char* out) {
+    for (int i = 15; i >= 0; --i, value >>= 4)
+        out[i] = digits[value & 0xF];
+}
+
+} // namespace
 
 std::string stableIdentifier(const std::vector<std::string>& parts) {
     uint64_t hash = 0xcbf29ce484222325ULL;
@@ -12,16 +21,18 @@ std::string stableIdentifier(const std::vector<std::string>& parts) {
     };
     for (size_t i = 0; i < parts.size(); ++i) {
         if (i > 0) feed('|');
-        for (char c : parts[i]) feed(static_cast<unsigned char>(c));
+        for (char c : parts[i])
+            feed(static_cast<unsigned char>(c));
     }
-    char text[20];
-    std::snprintf(text, sizeof text, "qz_%016llx", static_cast<unsigned long long>(hash));
+    std::string text = "qz_";
+    text.resize(3 + 16);
+    writeHex(hash, "0123456789abcdef", text.data() + 3);
     return text;
 }
 
 std::string formatPersistentID(uint64_t persistentID) {
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(persistentID));
+    std::string text(16, '0');
+    writeHex(persistentID, "0123456789ABCDEF", text.data());
     return text;
 }
 

@@ -4,6 +4,7 @@
 #include "core/HugePages.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <expat.h>
@@ -123,7 +124,7 @@ enum class Key {
 
 struct NamedKey {
     std::string_view name;
-    Key key;
+    Key key = Key::other;
 };
 
 constexpr NamedKey topKeys[] = {{"Tracks", Key::tracks}, {"Playlists", Key::playlists}};
@@ -153,30 +154,54 @@ constexpr NamedKey playlistKeys[] = {{"Distinguished Kind", Key::distinguishedKi
                                      {"Playlist Items", Key::playlistItems}};
 constexpr NamedKey playlistItemKeys[] = {{"Track ID", Key::trackID}};
 
-// Every key of every track passes through here, about thirty per track; most are not read, and
-// comparing length and first letter first turns nearly all of them away without a memcmp call.
-template <size_t N> Key lookup(const NamedKey (&keys)[N], std::string_view text) {
-    if (text.empty()) return Key::other;
-    for (const NamedKey& entry : keys) {
-        if (entry.name.size() != text.size() || entry.name[0] != text[0]) continue;
-        size_t i = 1;
-        while (i < text.size() && entry.name[i] == text[i])
-            ++i;
-        if (i == text.size()) return entry.key;
+// Every key of every track passes through here, about thirty per track, and most are not read:
+// an open-addressing table turns nearly all of them away after one slot and one length check.
+class KeyTable {
+  public:
+    template <size_t N> constexpr explicit KeyTable(const NamedKey (&keys)[N]) {
+        static_assert(N * 3 <= slotCount, "keep the table sparse");
+        for (const NamedKey& entry : keys) {
+            size_t slot = hash(entry.name);
+            while (!slots_[slot].name.empty())
+                slot = (slot + 1) % slotCount;
+            slots_[slot] = entry;
+        }
     }
-    return Key::other;
-}
+
+    Key find(std::string_view text) const {
+        if (text.empty()) return Key::other;
+        for (size_t slot = hash(text);; slot = (slot + 1) % slotCount) {
+            const NamedKey& entry = slots_[slot];
+            if (entry.name.empty()) return Key::other;
+            if (entry.name == text) return entry.key;
+        }
+    }
+
+  private:
+    static constexpr size_t slotCount = 64;
+    static constexpr size_t hash(std::string_view text) {
+        return (text.size() * 7 + static_cast<unsigned char>(text.front()) * 3 +
+                static_cast<unsigned char>(text.back())) %
+               slotCount;
+    }
+    std::array<NamedKey, slotCount> slots_{};
+};
+
+constexpr KeyTable topKeyTable(topKeys);
+constexpr KeyTable trackKeyTable(trackKeys);
+constexpr KeyTable playlistKeyTable(playlistKeys);
+constexpr KeyTable playlistItemKeyTable(playlistItemKeys);
 
 Key classify(Role role, std::string_view text) {
     switch (role) {
     case Role::top:
-        return lookup(topKeys, text);
+        return topKeyTable.find(text);
     case Role::track:
-        return lookup(trackKeys, text);
+        return trackKeyTable.find(text);
     case Role::playlist:
-        return lookup(playlistKeys, text);
+        return playlistKeyTable.find(text);
     case Role::playlistItem:
-        return lookup(playlistItemKeys, text);
+        return playlistItemKeyTable.find(text);
     default:
         return Key::other;
     }
@@ -812,9 +837,8 @@ bool PlistLibrarySource::reloadData() {
     if (::fstat(file.get(), &info) == 0 && S_ISDIR(info.st_mode))
         throw unavailable("cannot read: it is a directory");
     // Exports run to about a kilobyte per track; one reservation spares most regrowth.
-    if (info.st_size > 0) {
+    if (info.st_size > 0)
         reserveWithHugePages(items_, static_cast<size_t>(info.st_size) / 1024 + 16);
-    }
 
     ParserHandle parser;
     if (!parser.get()) throw unavailable("cannot create an XML parser");
