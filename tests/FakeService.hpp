@@ -4,6 +4,7 @@
 #include "core/JsonFields.hpp"
 #include "platform/linux/HttpClient.hpp"
 
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,20 @@ class FakeService {
     std::string baseURL_;
     std::string caFile_;
     std::unique_ptr<HttpClient> client_;
+};
+
+// A test suite sharing one fake service, forgotten before each test: starting the service takes
+// longer than most tests.
+class FakeServiceSuite : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { service = new FakeService(); }
+    static void TearDownTestSuite() {
+        delete service;
+        service = nullptr;
+    }
+    void SetUp() override { service->reset(); }
+
+    static inline FakeService* service = nullptr;
 };
 
 } // namespace qb::test

@@ -8,6 +8,7 @@ namespace qb {
 namespace {
 
 using test::FakeService;
+using test::FakeServiceSuite;
 
 const std::string ratingsPath = "/api/native/capture/ratings";
 
@@ -59,25 +60,15 @@ RatingsAvailabilityAnswer failed(std::string message) {
     return RatingsAvailabilityError{std::move(message)};
 }
 
-class HttpRatingsTransportTest : public ::testing::Test {
+class HttpRatingsTransportTest : public FakeServiceSuite {
   protected:
-    static void SetUpTestSuite() { service = new FakeService(); }
-    static void TearDownTestSuite() {
-        delete service;
-        service = nullptr;
-    }
-    void SetUp() override { service->reset(); }
-
     UploadCredential credential(std::string baseURL = "") const {
         return {"tok-ratings", baseURL.empty() ? service->baseURL() : baseURL, 1700000000, "acct",
                 "listener@example.com"};
     }
 
-    static FakeService* service;
     HttpRatingsTransport transport{service->client(), 5};
 };
-
-FakeService* HttpRatingsTransportTest::service = nullptr;
 
 TEST_F(HttpRatingsTransportTest, AvailabilityAnswersMapToResults) {
     // Texts are sent as they are; other JSON values are encoded by the service.

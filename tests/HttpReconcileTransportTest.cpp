@@ -8,6 +8,7 @@ namespace qb {
 namespace {
 
 using test::FakeService;
+using test::FakeServiceSuite;
 
 const std::string reconcilePath = "/api/native/capture/reconcile";
 
@@ -38,25 +39,15 @@ UploadResult postAndWait(ReconcileTransport& transport, const ReconcilePayload& 
     return result.get_future().get();
 }
 
-class HttpReconcileTransportTest : public ::testing::Test {
+class HttpReconcileTransportTest : public FakeServiceSuite {
   protected:
-    static void SetUpTestSuite() { service = new FakeService(); }
-    static void TearDownTestSuite() {
-        delete service;
-        service = nullptr;
-    }
-    void SetUp() override { service->reset(); }
-
     UploadCredential credential(std::string baseURL = "") const {
         return {"tok-123", baseURL.empty() ? service->baseURL() : baseURL, 1700000000, "acct",
                 "listener@example.com"};
     }
 
-    static FakeService* service;
     HttpReconcileTransport transport{service->client(), 5};
 };
-
-FakeService* HttpReconcileTransportTest::service = nullptr;
 
 TEST_F(HttpReconcileTransportTest, StatusesMapToResults) {
     const std::vector<std::pair<int, UploadResult>> table = {

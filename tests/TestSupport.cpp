@@ -1,5 +1,7 @@
 #include "TestSupport.hpp"
 
+#include "core/JsonFields.hpp"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -54,18 +56,23 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
         if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
     }
     for (const auto& [name, value] : environment) {
-        if (value) env[name] = *value;
-        else env.erase(name);
+        if (value)
+            env[name] = *value;
+        else
+            env.erase(name);
     }
     std::vector<std::string> envStrings;
-    for (const auto& [name, value] : env) envStrings.push_back(name + "=" + value);
+    for (const auto& [name, value] : env)
+        envStrings.push_back(name + "=" + value);
     std::vector<char*> envp;
-    for (auto& s : envStrings) envp.push_back(s.data());
+    for (auto& s : envStrings)
+        envp.push_back(s.data());
     envp.push_back(nullptr);
     std::vector<std::string> argStrings{program};
     argStrings.insert(argStrings.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    for (auto& s : argStrings) argv.push_back(s.data());
+    for (auto& s : argStrings)
+        argv.push_back(s.data());
     argv.push_back(nullptr);
 
     int outPipe[2], errPipe[2];
@@ -114,11 +121,30 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     return result;
 }
 
-std::string executablePath() { return QB_EXECUTABLE; }
-std::filesystem::path sourceDir() { return QB_SOURCE_DIR; }
+std::string executablePath() {
+    return QB_EXECUTABLE;
+}
+std::filesystem::path sourceDir() {
+    return QB_SOURCE_DIR;
+}
 std::filesystem::path sharedDir() {
     if (const char* dir = std::getenv("QB_SHARED_DIR")) return dir;
     return sourceDir() / ".." / "shared";
+}
+
+void PlayCountLibrary::write(const std::filesystem::path& file) const {
+    Json items = Json::array();
+    for (const auto& [id, count] : plays)
+        items.push_back({{"persistentID", id},
+                         {"mediaKind", 2},
+                         {"title", "Song " + std::to_string(id)},
+                         {"artist", {{"name", "Artist " + std::to_string(id % 5)}}},
+                         {"album", {{"title", "Album " + std::to_string(id % 7)}}},
+                         {"totalTime", 180000 + static_cast<int64_t>(id % 60) * 1000},
+                         {"playCount", count},
+                         {"rating", 0},
+                         {"isRatingComputed", false}});
+    writeFile(file, Json{{"mediaItems", items}, {"playlists", Json::array()}}.dump());
 }
 
 } // namespace qb::test

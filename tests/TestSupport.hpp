@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -10,7 +11,7 @@ namespace qb::test {
 
 // A fresh directory under the system's temporary directory, removed with the object.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -18,12 +19,20 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// A JSON library fixture of songs whose play counts a test raises between scans; title
+// ("Song <id>"), artist, album and length follow from the persistent ID.
+struct PlayCountLibrary {
+    std::map<uint64_t, int64_t> plays; // persistent ID → play count
+
+    void write(const std::filesystem::path& file) const;
+};
 
 struct ProcessResult {
     int status = -1; // exit status, or 128 + signal

@@ -1,28 +1,26 @@
 #include "core/HttpReconcileTransport.hpp"
 
+#include "core/AuthorizedRequest.hpp"
+
 namespace qb {
 
 void HttpReconcileTransport::post(const ReconcilePayload& payload,
                                   const UploadCredential& credential,
                                   std::function<void(UploadResult)> completion) {
-    std::string url = credential.baseURL + path;
-    if (!credential.isUsable() || urlScheme(url).empty()) {
+    std::optional<HttpRequest> request =
+        authorizedRequest(credential, path, "POST", timeoutSeconds_);
+    if (!request) {
         completion(UploadResult::transient("invalid_endpoint"));
         return;
     }
-    HttpRequest request;
     try {
-        request.body = json::dump(payload.toJson());
+        request->body = json::dump(payload.toJson());
     } catch (const std::exception&) {
         completion(UploadResult::transient("encode_failed"));
         return;
     }
-    request.method = "POST";
-    request.url = std::move(url);
-    request.headers = {{"Content-Type", "application/json"},
-                       {"Authorization", "Bearer " + credential.token}};
-    request.timeoutSeconds = timeoutSeconds_;
-    http_.send(std::move(request), [completion = std::move(completion)](HttpResponse response) {
+    request->headers.emplace_back("Content-Type", "application/json");
+    http_.send(std::move(*request), [completion = std::move(completion)](HttpResponse response) {
         completion(interpret(response));
     });
 }

@@ -28,26 +28,6 @@ namespace {
 const std::string reconcilePath = HttpReconcileTransport::path;
 const std::string token = "tok-integration";
 
-// A JSON library fixture whose play counts go up between scans.
-struct Library {
-    std::map<uint64_t, int64_t> plays; // persistent ID → play count
-
-    void write(const std::filesystem::path& file) const {
-        Json items = Json::array();
-        for (const auto& [id, count] : plays)
-            items.push_back({{"persistentID", id},
-                             {"mediaKind", 2},
-                             {"title", "Song " + std::to_string(id)},
-                             {"artist", {{"name", "Artist"}}},
-                             {"album", {{"title", "Album"}}},
-                             {"totalTime", 215000},
-                             {"playCount", count},
-                             {"rating", 0},
-                             {"isRatingComputed", false}});
-        writeFile(file, Json{{"mediaItems", items}, {"playlists", Json::array()}}.dump());
-    }
-};
-
 // The real HTTPS transport, with a count of the uploads begun and answered so that a test
 // can tell when the controller has nothing in flight.
 class CountingTransport : public ReconcileTransport {
@@ -121,16 +101,10 @@ bool allKeysSnakeCase(const Json& value) {
     return true;
 }
 
-class CaptureServiceIntegration : public ::testing::Test {
+class CaptureServiceIntegration : public FakeServiceSuite {
   protected:
-    static void SetUpTestSuite() { service = new FakeService(); }
-    static void TearDownTestSuite() {
-        delete service;
-        service = nullptr;
-    }
-
     void SetUp() override {
-        service->reset();
+        FakeServiceSuite::SetUp();
         ::setenv("QUILLABRENTA_LIBRARY", libraryFile.c_str(), 1);
         library.write(libraryFile);
     }
@@ -201,11 +175,10 @@ class CaptureServiceIntegration : public ::testing::Test {
     int64_t clockSeconds() const { return static_cast<int64_t>(clockNow.load()); }
     void advanceClock(double seconds) { clockNow = clockNow.load() + seconds; }
 
-    static FakeService* service;
     TempDir dir;
     std::filesystem::path stateDir = dir / "state";
     std::filesystem::path libraryFile = dir / "library.json";
-    Library library{{{0x00AB12CD34EF5678, 3}, {0x0000000000BEEF01, 7}}};
+    PlayCountLibrary library{{{0x00AB12CD34EF5678, 3}, {0x0000000000BEEF01, 7}}};
 
     std::atomic<double> clockNow{std::floor(systemWallTime())};
     ManualExecutor mainThread;
@@ -217,8 +190,6 @@ class CaptureServiceIntegration : public ::testing::Test {
     std::shared_ptr<QueueWatchingWorker> worker;
     std::shared_ptr<CaptureController> controller;
 };
-
-FakeService* CaptureServiceIntegration::service = nullptr;
 
 TEST_F(CaptureServiceIntegration, PlayBetweenTwoScansReachesTheServiceAsOneDelta) {
     start();

@@ -10,35 +10,15 @@ using namespace qb::test;
 
 namespace {
 
-// A JSON library fixture whose play counts the tests raise between passes.
-struct Library {
-    std::vector<std::pair<uint64_t, int64_t>> songs; // persistent ID, play count
-
-    std::string json() const {
-        Json items = Json::array();
-        for (const auto& [id, plays] : songs)
-            items.push_back({{"persistentID", id},
-                             {"mediaKind", 2},
-                             {"title", "Song " + std::to_string(id)},
-                             {"artist", {{"name", "Artist " + std::to_string(id % 3)}}},
-                             {"album", {{"title", "Album"}}},
-                             {"totalTime", 200000},
-                             {"playCount", plays},
-                             {"rating", 0},
-                             {"isRatingComputed", false}});
-        return Json{{"mediaItems", items}, {"playlists", Json::array()}}.dump();
-    }
-};
-
 class CaptureWorkerProcess : public ::testing::Test {
   protected:
     TempDir dir;
     std::filesystem::path state = dir / "state";
     std::filesystem::path libraryFile = dir / "library.json";
-    Library library{{{1, 5}, {2, 0}, {3, 10}}};
+    PlayCountLibrary library{{{1, 5}, {2, 0}, {3, 10}}};
 
     ProcessResult pass(const std::string& trigger = "manual") {
-        writeFile(libraryFile, library.json());
+        library.write(libraryFile);
         return runProcess(
             executablePath(),
             {"--run-capture-worker", "--state-directory", state.string(), "--trigger", trigger},
@@ -111,8 +91,8 @@ TEST_F(CaptureWorkerProcess, FirstPassCreatesBothFilesAndQueuesOneBaselinePayloa
 
 TEST_F(CaptureWorkerProcess, RisingPlayCountsAreQueuedOnceAcrossRepeatedPasses) {
     ASSERT_EQ(pass().status, 0);
-    library.songs[0].second += 2;
-    library.songs[2].second += 250;
+    library.plays[1] += 2;
+    library.plays[3] += 250;
     auto p = pass("library_changed");
     ASSERT_EQ(p.status, 0) << p.out;
     auto result = resultOf(p);
@@ -129,7 +109,7 @@ TEST_F(CaptureWorkerProcess, RisingPlayCountsAreQueuedOnceAcrossRepeatedPasses) 
     // Simulate a pass whose baseline save failed: the queue holds the deltas, the baseline is old.
     ASSERT_EQ(pass().status, 0);
     EXPECT_EQ(runtime().pending.size(), 4u); // one scan report without deltas joins
-    library.songs[1].second += 1;
+    library.plays[2] += 1;
     auto before = readFile(state / "capture-baseline.json");
     ASSERT_EQ(pass().status, 0);
     auto afterFirst = runtime().pending;
@@ -151,7 +131,7 @@ TEST_F(CaptureWorkerProcess, PausedPassTouchesNoFile) {
     std::map<std::string, FileStamp> before;
     for (auto& entry : std::filesystem::directory_iterator(state))
         before[entry.path().filename()] = stamp(entry.path());
-    library.songs[0].second += 1;
+    library.plays[1] += 1;
 
     auto p = pass();
     ASSERT_EQ(p.status, 0);
@@ -168,7 +148,7 @@ TEST_F(CaptureWorkerProcess, PausedPassTouchesNoFile) {
 TEST_F(CaptureWorkerProcess, UnreadableBaselineStartsAFreshOne) {
     ASSERT_EQ(pass().status, 0);
     writeFile(state / "capture-baseline.json", "{not json");
-    library.songs[0].second += 4;
+    library.plays[1] += 4;
     auto p = pass();
     ASSERT_EQ(p.status, 0) << p.out;
     auto result = resultOf(p);
@@ -191,7 +171,7 @@ TEST_F(CaptureWorkerProcess, FullQueueHoldsTheBaseline) {
     }
     saveRuntime(s);
     auto baselineBefore = readFile(state / "capture-baseline.json");
-    library.songs[0].second += 1;
+    library.plays[1] += 1;
 
     auto p = pass();
     EXPECT_EQ(p.status, 1);

@@ -35,25 +35,6 @@ constexpr double transportTimeoutSeconds = 2;
 // Past the longest back-off, so every queued payload is due at the next drain.
 constexpr double drainStep = 4096;
 
-struct Library {
-    std::map<uint64_t, int64_t> plays; // persistent ID → play count
-
-    void write(const std::filesystem::path& file) const {
-        Json items = Json::array();
-        for (const auto& [id, count] : plays)
-            items.push_back({{"persistentID", id},
-                             {"mediaKind", 2},
-                             {"title", "Song " + std::to_string(id)},
-                             {"artist", {{"name", "Artist " + std::to_string(id % 5)}}},
-                             {"album", {{"title", "Album " + std::to_string(id % 7)}}},
-                             {"totalTime", 180000 + static_cast<int64_t>(id % 60) * 1000},
-                             {"playCount", count},
-                             {"rating", 0},
-                             {"isRatingComputed", false}});
-        writeFile(file, Json{{"mediaItems", items}, {"playlists", Json::array()}}.dump());
-    }
-};
-
 // The real worker; after each pass it notes every queued payload by ID, and any ID whose
 // payload differs from the one first seen under it.
 class QueueWatchingWorker : public CaptureWorkerRunning {
@@ -146,21 +127,10 @@ std::string idOf(const ReconcilePayload& payload,
     return found;
 }
 
-class ReliabilitySoak : public ::testing::Test {
+class ReliabilitySoak : public FakeServiceSuite {
   protected:
-    static void SetUpTestSuite() { service = new FakeService(); }
-    static void TearDownTestSuite() {
-        delete service;
-        service = nullptr;
-    }
-    void SetUp() override { service->reset(); }
-
     void runSoak(int totalPlays, int scans, uint32_t seed);
-
-    static FakeService* service;
 };
-
-FakeService* ReliabilitySoak::service = nullptr;
 
 void ReliabilitySoak::runSoak(int totalPlays, int scans, uint32_t seed) {
     const auto wallStart = std::chrono::steady_clock::now();
@@ -170,7 +140,7 @@ void ReliabilitySoak::runSoak(int totalPlays, int scans, uint32_t seed) {
     ::setenv("QUILLABRENTA_LIBRARY", libraryFile.c_str(), 1);
 
     std::mt19937_64 random(seed);
-    Library library;
+    PlayCountLibrary library;
     for (uint64_t i = 1; i <= 40; ++i)
         library.plays[0x5EED000000000000 + i * 0x1001] = static_cast<int64_t>(random() % 30);
     std::vector<uint64_t> songs;
