@@ -64,3 +64,24 @@ TEST(JsonWriter, RefusesInvalidUtf8) {
         EXPECT_STREQ(e.what(), "cannot encode JSON: invalid UTF-8 byte at index 2: 0xFF");
     }
 }
+
+TEST(JsonWriter, TextTakenInPiecesJoinsToTheSameDocument) {
+    JsonWriter out;
+    std::string joined;
+    auto flush = [&] {
+        joined += out.text();
+        out.clear();
+    };
+    out.beginArray();
+    for (int64_t i = 0; i < 3; ++i) {
+        out.beginObject();
+        flush();
+        out.member("n", i);
+        flush();
+        out.endObject();
+        flush();
+    }
+    out.endArray();
+    flush();
+    EXPECT_EQ(joined, R"([{"n":0},{"n":1},{"n":2}])");
+}
