@@ -3,6 +3,7 @@ import argparse
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -142,15 +143,25 @@ def main():
     # In a child, so this process stays small: a forked child's peak RSS starts at the parent's.
     subprocess.run([sys.executable, __file__, "--raise", xml, raised], check=True)
     journal(os.path.join(state, "nonlibrary-player-sessions.json"), 500, int(time.time()))
-    steady, rss = measure(worker + ["bench_steady"], env_for(raised))
+    # Each round starts from the same state, and pass and dump alternate as above.
+    before = state + "-before-steady"
+    subprocess.run(["rm", "-rf", before], check=True)
+    shutil.copytree(state, before)
+    passes, dumps = [], []
+    for _ in range(max(1, args.rounds // 2 + 1)):
+        shutil.rmtree(state)
+        shutil.copytree(before, state)
+        passes.append(measure(worker + ["bench_steady"], env_for(raised)))
+        dumps.append(measure([exe, "--scan-library-json"], env_for(raised)))
+    steady, rss = min(passes)
     runtime = json.load(open(os.path.join(state, "capture-runtime.json")))
     plays = runtime["diagnostics"]["emittedCompletions"]
-    row("steady pass: 1% raised, 500 sessions, 100k baselines, pages sent", steady, rss,
-        f"{plays} plays, {len(runtime['pending'])} payloads queued")
-    dump_raised, rss = measure([exe, "--scan-library-json"], env_for(raised))
+    row("steady pass: 1% raised, 500 sessions, 100k baselines, pages sent", steady,
+        max(r for _, r in passes), f"{plays} plays, {len(runtime['pending'])} payloads queued")
+    dump_raised, rss = min(dumps)
     row("--scan-library-json on the same file", dump_raised, rss)
-    print(f"  steady pass / dump = {steady / dump_raised:.2f}x (target <= 2x, < 300 MiB)")
-
+    print(f"  steady pass / dump = {steady / dump_raised:.2f}x, best of {len(passes)} each "
+          f"(target <= 2x, < 300 MiB)")
 
 if __name__ == "__main__":
     if len(sys.argv) == 4 and sys.argv[1] == "--raise":
