@@ -1,3 +1,5 @@
 #include "app/RunModes.hpp"
 
-int main(int argc, char** argv) { return qb::app::runFromCommandLine(argc, argv); }
+int main(int argc, char** argv) {
+    return qb::app::runFromCommandLine(argc, argv);
+}

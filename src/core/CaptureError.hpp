@@ -7,7 +7,7 @@ namespace qb {
 
 // The one error of library capture and of every state store; its description is what the user sees.
 class CaptureError : public std::exception {
-public:
+  public:
     enum class Kind { libraryUnavailable, stateUnreadable, stateWriteFailed, queueFull };
 
     static CaptureError libraryUnavailable(std::string detail) {
@@ -30,7 +30,7 @@ public:
         return kind_ == other.kind_ && detail_ == other.detail_;
     }
 
-private:
+  private:
     CaptureError(Kind kind, std::string detail);
 
     Kind kind_;

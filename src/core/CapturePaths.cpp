@@ -26,6 +26,8 @@ std::filesystem::path applicationSupportDirectory() {
     return directory;
 }
 
-std::filesystem::path singleInstanceLockURL() { return applicationSupportDirectory() / "capture.lock"; }
+std::filesystem::path singleInstanceLockURL() {
+    return applicationSupportDirectory() / "capture.lock";
+}
 
 } // namespace qb::CapturePaths

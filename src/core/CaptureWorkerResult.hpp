@@ -21,7 +21,8 @@ struct CaptureWorkerResult {
         CaptureWorkerResult r;
         r.ok = json::requireBool(j, "ok");
         r.error = json::requireString(j, "error");
-        if (const Json* d = json::find(j, "diagnostics")) r.diagnostics = CaptureDiagnostics::fromJson(*d);
+        if (const Json* d = json::find(j, "diagnostics"))
+            r.diagnostics = CaptureDiagnostics::fromJson(*d);
         return r;
     }
 };

@@ -10,6 +10,8 @@ double systemWallTime() {
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-int64_t wholeSeconds(double wallTime) { return static_cast<int64_t>(std::trunc(wallTime)); }
+int64_t wholeSeconds(double wallTime) {
+    return static_cast<int64_t>(std::trunc(wallTime));
+}
 
 } // namespace qb

@@ -4,7 +4,8 @@ namespace qb {
 
 Json CompletionLibraryBlock::toJson() const {
     Json list = Json::array();
-    for (const auto& d : deltas) list.push_back(d.toJson());
+    for (const auto& d : deltas)
+        list.push_back(d.toJson());
     Json j = {{"observed_at", observedAt},
               {"is_baseline", isBaseline},
               {"song_count", songCount},
@@ -30,7 +31,8 @@ CompletionLibraryBlock CompletionLibraryBlock::fromJson(const Json& j) {
     b.resetTracks = json::requireInt(j, "reset_tracks");
     b.positiveDeltas = json::requireInt(j, "positive_deltas");
     b.deltasTruncated = json::requireInt(j, "deltas_truncated");
-    for (const auto& d : json::requireArray(j, "deltas")) b.deltas.push_back(CompletionDelta::fromJson(d));
+    for (const auto& d : json::requireArray(j, "deltas"))
+        b.deltas.push_back(CompletionDelta::fromJson(d));
     return b;
 }
 

@@ -9,7 +9,7 @@ namespace qb {
 
 // A file-system failure with a readable description (the system's reason and the path).
 class FileError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

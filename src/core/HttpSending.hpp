@@ -26,7 +26,7 @@ struct HttpResponse {
 
 // Sends one request; the completion runs exactly once, on the client's network thread.
 class HttpSending {
-public:
+  public:
     virtual ~HttpSending() = default;
     virtual void send(HttpRequest request, std::function<void(HttpResponse)> completion) = 0;
 };

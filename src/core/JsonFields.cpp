@@ -23,7 +23,8 @@ const Json* find(const Json& object, std::string_view key) {
 }
 
 const Json& require(const Json& object, std::string_view key) {
-    if (!object.is_object()) throw DecodeError("expected a JSON object holding \"" + std::string(key) + "\"");
+    if (!object.is_object())
+        throw DecodeError("expected a JSON object holding \"" + std::string(key) + "\"");
     auto it = object.find(key);
     if (it == object.end()) throw DecodeError("no value for key \"" + std::string(key) + "\"");
     if (it->is_null()) fail(key, "is null");
@@ -56,14 +57,18 @@ bool asBool(const Json& value, std::string_view key) {
     return value.get<bool>();
 }
 
-int64_t requireInt(const Json& object, std::string_view key) { return asInt(require(object, key), key); }
+int64_t requireInt(const Json& object, std::string_view key) {
+    return asInt(require(object, key), key);
+}
 uint64_t requireUInt(const Json& object, std::string_view key) {
     return asUInt(require(object, key), key);
 }
 std::string requireString(const Json& object, std::string_view key) {
     return asString(require(object, key), key);
 }
-bool requireBool(const Json& object, std::string_view key) { return asBool(require(object, key), key); }
+bool requireBool(const Json& object, std::string_view key) {
+    return asBool(require(object, key), key);
+}
 
 const Json& requireArray(const Json& object, std::string_view key) {
     const Json& value = require(object, key);

@@ -15,7 +15,7 @@ namespace qb {
 using Json = nlohmann::json;
 
 class DecodeError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -3,9 +3,15 @@
 namespace qb {
 
 Json LibraryTrack::toJson() const {
-    Json j = {{"persistentID", persistentID}, {"artist", artist},   {"album", album},
-              {"title", title},               {"catalogID", catalogID}, {"playCount", playCount},
-              {"albumArtist", albumArtist},   {"rating", rating},   {"ratingComputed", ratingComputed},
+    Json j = {{"persistentID", persistentID},
+              {"artist", artist},
+              {"album", album},
+              {"title", title},
+              {"catalogID", catalogID},
+              {"playCount", playCount},
+              {"albumArtist", albumArtist},
+              {"rating", rating},
+              {"ratingComputed", ratingComputed},
               {"favourite", favourite}};
     json::putOptional(j, "durationMS", durationMS);
     json::putOptional(j, "lastPlayedAt", lastPlayedAt);
@@ -55,14 +61,16 @@ ScanMetrics ScanMetrics::fromJson(const Json& j) {
 
 Json LibraryScan::toJson() const {
     Json list = Json::array();
-    for (const auto& t : tracks) list.push_back(t.toJson());
+    for (const auto& t : tracks)
+        list.push_back(t.toJson());
     return {{"tracks", std::move(list)}, {"metrics", metrics.toJson()}};
 }
 
 LibraryScan LibraryScan::fromJson(const Json& j) {
     json::requireObject(j, "scan");
     LibraryScan s;
-    for (const auto& t : json::requireArray(j, "tracks")) s.tracks.push_back(LibraryTrack::fromJson(t));
+    for (const auto& t : json::requireArray(j, "tracks"))
+        s.tracks.push_back(LibraryTrack::fromJson(t));
     s.metrics = ScanMetrics::fromJson(json::require(j, "metrics"));
     return s;
 }

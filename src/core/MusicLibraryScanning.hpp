@@ -6,7 +6,7 @@ namespace qb {
 
 // A source of whole-library scans; fails with CaptureError (libraryUnavailable).
 class MusicLibraryScanning {
-public:
+  public:
     virtual ~MusicLibraryScanning() = default;
     virtual LibraryScan scan() = 0;
 };

@@ -4,10 +4,12 @@
 
 namespace qb {
 
-PendingPayload PendingPayload::attaching(const std::vector<PlayerSessionObservation>& observations) const {
+PendingPayload
+PendingPayload::attaching(const std::vector<PlayerSessionObservation>& observations) const {
     if (observations.empty()) return *this;
     std::vector<std::string> parts{id, "observations"};
-    for (const auto& o : observations) parts.push_back(o.observationID);
+    for (const auto& o : observations)
+        parts.push_back(o.observationID);
     PendingPayload copy = *this;
     copy.id = stableIdentifier(parts);
     copy.payload.observations = observations;

@@ -16,7 +16,8 @@ Json ReconcilePayload::toJson() const {
               {"completion_library", completionLibrary.toJson()}};
     if (observations) {
         Json list = Json::array();
-        for (const auto& o : *observations) list.push_back(o.toJson());
+        for (const auto& o : *observations)
+            list.push_back(o.toJson());
         j["observations"] = std::move(list);
     }
     return j;
@@ -31,7 +32,8 @@ ReconcilePayload ReconcilePayload::fromJson(const Json& j) {
     if (const Json* list = json::find(j, "observations")) {
         if (!list->is_array()) throw DecodeError("value for key \"observations\" is not an array");
         std::vector<PlayerSessionObservation> decoded;
-        for (const auto& o : *list) decoded.push_back(PlayerSessionObservation::fromJson(o));
+        for (const auto& o : *list)
+            decoded.push_back(PlayerSessionObservation::fromJson(o));
         p.observations = std::move(decoded);
     }
     return p;

@@ -7,7 +7,7 @@ namespace qb {
 
 // An advisory lock on a file; the kernel drops it with the process, so a crash never blocks.
 class SingleInstanceGuard {
-public:
+  public:
     SingleInstanceGuard() = default;
     ~SingleInstanceGuard() { release(); }
     SingleInstanceGuard(const SingleInstanceGuard&) = delete;
@@ -18,7 +18,7 @@ public:
     void release();
     int32_t fileDescriptor() const { return fileDescriptor_; }
 
-private:
+  private:
     int32_t fileDescriptor_ = -1;
 };
 
