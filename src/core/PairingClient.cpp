@@ -21,8 +21,18 @@ bool isSuccess(int64_t status) {
     return status >= 200 && status <= 299;
 }
 
-std::vector<std::pair<std::string, std::string>> bearer(const UploadCredential& credential) {
-    return {{"Authorization", "Bearer " + credential.token}};
+// A bodiless request to one account endpoint, or nothing when the credential can't address it.
+std::optional<HttpRequest> accountRequest(const UploadCredential& credential, const char* path,
+                                          std::string method, double timeoutSeconds) {
+    if (!credential.isUsable()) return std::nullopt;
+    auto url = endpointURL(credential.baseURL, path);
+    if (!url) return std::nullopt;
+    HttpRequest request;
+    request.method = std::move(method);
+    request.url = std::move(*url);
+    request.headers = {{"Authorization", "Bearer " + credential.token}};
+    request.timeoutSeconds = timeoutSeconds;
+    return request;
 }
 
 } // namespace
@@ -129,29 +139,19 @@ void PairingClient::exchange(const std::string& callbackURL, const std::string& 
 
 void PairingClient::fetchIdentity(const UploadCredential& credential,
                                   IdentityCompletion completion) const {
-    if (!credential.isUsable()) return;
-    auto url = endpointURL(credential.baseURL, endpoints::identityPath);
-    if (!url) return;
-    HttpRequest request;
-    request.method = "GET";
-    request.url = *url;
-    request.headers = bearer(credential);
-    request.timeoutSeconds = identityTimeoutSeconds;
-    http_.send(std::move(request), [completion = std::move(completion)](HttpResponse response) {
+    auto request =
+        accountRequest(credential, endpoints::identityPath, "GET", identityTimeoutSeconds);
+    if (!request) return;
+    http_.send(std::move(*request), [completion = std::move(completion)](HttpResponse response) {
         completion(identityResult(response));
     });
 }
 
 void PairingClient::disconnect(const UploadCredential& credential) const {
-    if (!credential.isUsable()) return;
-    auto url = endpointURL(credential.baseURL, endpoints::disconnectPath);
-    if (!url) return;
-    HttpRequest request;
-    request.method = "POST";
-    request.url = *url;
-    request.headers = bearer(credential);
-    request.timeoutSeconds = disconnectTimeoutSeconds;
-    http_.send(std::move(request), [](HttpResponse) {});
+    auto request =
+        accountRequest(credential, endpoints::disconnectPath, "POST", disconnectTimeoutSeconds);
+    if (!request) return;
+    http_.send(std::move(*request), [](HttpResponse) {});
 }
 
 } // namespace qb
