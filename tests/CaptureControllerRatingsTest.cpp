@@ -48,6 +48,19 @@ class CaptureControllerRatingsTest : public ::testing::Test {
         h.controller->drain();
         h.settle();
     }
+    // Accepts `count` uploads one at a time, a payload or a page, whichever was sent last; each
+    // answer must be followed by exactly one new upload until the count is reached.
+    void acceptInOrder(int count) {
+        for (int i = 0; i < count; ++i) {
+            const auto events = h.log.events();
+            ASSERT_EQ(events.size(), static_cast<size_t>(i + 1));
+            if (events.back().rfind("post:", 0) == 0)
+                h.transport->answerLast(UploadResult::accepted());
+            else
+                h.ratings->answerLastPost(RatingsUploadResult::accepted(""));
+            h.settle();
+        }
+    }
     ControllerHarness h;
 };
 
@@ -420,15 +433,7 @@ TEST_F(CaptureControllerRatingsTest, PagesFollowDueReconcilePayloadsInTheSameCha
     h.seedRatings(withPages({ratingsPage("p1", "change"), ratingsPage("p2", "change")}));
     h.start();
     drainAndSettle();
-    for (int i = 0; i < 4; ++i) {
-        const auto events = h.log.events();
-        ASSERT_EQ(events.size(), static_cast<size_t>(i + 1));
-        if (events.back().rfind("post:", 0) == 0)
-            h.transport->answerLast(UploadResult::accepted());
-        else
-            h.ratings->answerLastPost(RatingsUploadResult::accepted(""));
-        h.settle();
-    }
+    ASSERT_NO_FATAL_FAILURE(acceptInOrder(4));
     EXPECT_EQ(h.log.events(), (std::vector<std::string>{"post:1", "post:2", "page:p1", "page:p2"}));
     const auto status = h.settle();
     EXPECT_EQ(status.pending, 0);
@@ -444,15 +449,7 @@ TEST_F(CaptureControllerRatingsTest, PagesCountTowardsTheTwentyResultsOfAChain) 
         {ratingsPage("p1", "change"), ratingsPage("p2", "change"), ratingsPage("p3", "change")}));
     h.start();
     drainAndSettle();
-    for (int i = 0; i < 20; ++i) {
-        const auto events = h.log.events();
-        ASSERT_EQ(events.size(), static_cast<size_t>(i + 1));
-        if (events.back().rfind("post:", 0) == 0)
-            h.transport->answerLast(UploadResult::accepted());
-        else
-            h.ratings->answerLastPost(RatingsUploadResult::accepted(""));
-        h.settle();
-    }
+    ASSERT_NO_FATAL_FAILURE(acceptInOrder(20));
     EXPECT_EQ(h.transport->count(), 19u);
     EXPECT_EQ(h.ratings->postCount(), 1u);
     EXPECT_EQ(h.settle().ratings->pending, 2);

@@ -2,6 +2,7 @@
 
 #include "core/HttpSending.hpp"
 #include "core/JsonFields.hpp"
+#include "core/UploadCredential.hpp"
 #include "platform/linux/HttpClient.hpp"
 
 #include <gtest/gtest.h>
@@ -75,6 +76,12 @@ class FakeServiceSuite : public ::testing::Test {
         service = nullptr;
     }
     void SetUp() override { service->reset(); }
+
+    // A usable credential with this token for the service, or for another base URL.
+    static UploadCredential credentialWith(std::string token, std::string baseURL = "") {
+        return {std::move(token), baseURL.empty() ? service->baseURL() : std::move(baseURL),
+                1700000000, "acct", "listener@example.com"};
+    }
 
     static inline FakeService* service = nullptr;
 };

@@ -63,8 +63,7 @@ RatingsAvailabilityAnswer failed(std::string message) {
 class HttpRatingsTransportTest : public FakeServiceSuite {
   protected:
     UploadCredential credential(std::string baseURL = "") const {
-        return {"tok-ratings", baseURL.empty() ? service->baseURL() : baseURL, 1700000000, "acct",
-                "listener@example.com"};
+        return credentialWith("tok-ratings", std::move(baseURL));
     }
 
     HttpRatingsTransport transport{service->client(), 5};

@@ -42,8 +42,7 @@ UploadResult postAndWait(ReconcileTransport& transport, const ReconcilePayload& 
 class HttpReconcileTransportTest : public FakeServiceSuite {
   protected:
     UploadCredential credential(std::string baseURL = "") const {
-        return {"tok-123", baseURL.empty() ? service->baseURL() : baseURL, 1700000000, "acct",
-                "listener@example.com"};
+        return credentialWith("tok-123", std::move(baseURL));
     }
 
     HttpReconcileTransport transport{service->client(), 5};
