@@ -1,8 +1,8 @@
 // Times the reconciler and the baseline store on a library of 100,000 songs.
 
-#include "core/CaptureBaselineStore.hpp"
-#include "core/LibraryReconciler.hpp"
-#include "core/StableIdentifier.hpp"
+#include "core/capture/CaptureBaselineStore.hpp"
+#include "core/capture/LibraryReconciler.hpp"
+#include "core/common/StableIdentifier.hpp"
 
 #include <algorithm>
 #include <chrono>

@@ -3,8 +3,8 @@
 // whole scan as JSON to standard output through one document tree, as the library dump
 // does; with --json-stream it writes the same text one track at a time, to compare peaks.
 
-#include "core/CaptureError.hpp"
-#include "platform/linux/LibraryScannerFactory.hpp"
+#include "core/common/CaptureError.hpp"
+#include "platform/linux/library/LibraryScannerFactory.hpp"
 
 #include <chrono>
 #include <cstdio>

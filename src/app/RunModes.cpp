@@ -1,12 +1,12 @@
 #include "app/RunModes.hpp"
 
 #include "app/CommandLine.hpp"
-#include "core/CapturePaths.hpp"
-#include "core/CaptureScanWorker.hpp"
-#include "core/Clock.hpp"
-#include "core/JsonWriter.hpp"
-#include "core/SingleInstanceGuard.hpp"
-#include "platform/linux/LibraryScannerFactory.hpp"
+#include "core/common/CapturePaths.hpp"
+#include "core/common/Clock.hpp"
+#include "core/common/JsonWriter.hpp"
+#include "core/common/SingleInstanceGuard.hpp"
+#include "core/worker/CaptureScanWorker.hpp"
+#include "platform/linux/library/LibraryScannerFactory.hpp"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,13 +1,13 @@
 // The capture service as it runs: the controller starts the real worker executable over a JSON
 // library fixture and uploads what it queued to the fake service over HTTPS.
-#include "../FakeService.hpp"
-#include "../TestSupport.hpp"
-#include "core/CaptureController.hpp"
-#include "core/CaptureRuntimeStore.hpp"
-#include "core/HttpReconcileTransport.hpp"
-#include "core/ManualExecutor.hpp"
-#include "platform/linux/HttpClient.hpp"
-#include "platform/linux/SubprocessCaptureWorker.hpp"
+#include "FakeService.hpp"
+#include "TestSupport.hpp"
+#include "core/capture/CaptureRuntimeStore.hpp"
+#include "core/common/ManualExecutor.hpp"
+#include "core/service/CaptureController.hpp"
+#include "core/service/HttpReconcileTransport.hpp"
+#include "platform/linux/http/HttpClient.hpp"
+#include "platform/linux/process/SubprocessCaptureWorker.hpp"
 
 #include <algorithm>
 #include <atomic>

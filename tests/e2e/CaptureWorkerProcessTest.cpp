@@ -1,6 +1,6 @@
 #include "TestSupport.hpp"
-#include "core/CaptureRuntimeState.hpp"
-#include "core/CaptureWorkerResult.hpp"
+#include "core/capture/CaptureRuntimeState.hpp"
+#include "core/capture/CaptureWorkerResult.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,8 +1,8 @@
-#include "core/NowPlayingObserver.hpp"
-#include "core/PlayerSessionAccumulator.hpp"
-#include "platform/linux/MprisPlayerBridge.hpp"
-#include "platform/linux/PollMainLoop.hpp"
-#include "platform/linux/SdBusPointers.hpp"
+#include "core/nowplaying/NowPlayingObserver.hpp"
+#include "core/player/PlayerSessionAccumulator.hpp"
+#include "platform/linux/dbus/MprisPlayerBridge.hpp"
+#include "platform/linux/dbus/PollMainLoop.hpp"
+#include "platform/linux/dbus/SdBusPointers.hpp"
 
 #include "TestSupport.hpp"
 

@@ -2,14 +2,14 @@
 // every play must reach the service exactly as queued, and nothing may be left behind.
 // The short run is part of every test pass; the 1,000-play run prints the reliability figures:
 //   ReliabilitySoakTest --gtest_also_run_disabled_tests --gtest_filter='*Thousand*'
-#include "../FakeService.hpp"
-#include "../TestSupport.hpp"
-#include "core/CaptureController.hpp"
-#include "core/CaptureRuntimeStore.hpp"
-#include "core/HttpReconcileTransport.hpp"
-#include "core/ManualExecutor.hpp"
-#include "platform/linux/HttpClient.hpp"
-#include "platform/linux/SubprocessCaptureWorker.hpp"
+#include "FakeService.hpp"
+#include "TestSupport.hpp"
+#include "core/capture/CaptureRuntimeStore.hpp"
+#include "core/common/ManualExecutor.hpp"
+#include "core/service/CaptureController.hpp"
+#include "core/service/HttpReconcileTransport.hpp"
+#include "platform/linux/http/HttpClient.hpp"
+#include "platform/linux/process/SubprocessCaptureWorker.hpp"
 
 #include <algorithm>
 #include <atomic>

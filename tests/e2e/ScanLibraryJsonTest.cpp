@@ -1,5 +1,5 @@
 #include "TestSupport.hpp"
-#include "core/LibraryScan.hpp"
+#include "core/library/LibraryScan.hpp"
 
 #include <gtest/gtest.h>
 

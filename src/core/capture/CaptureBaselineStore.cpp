@@ -1,0 +1,43 @@
+#include "core/capture/CaptureBaselineStore.hpp"
+
+#include "core/capture/CaptureBaselineCodec.hpp"
+#include "core/common/CaptureError.hpp"
+#include "core/common/FileIO.hpp"
+
+namespace qb {
+
+CaptureBaselineStore::CaptureBaselineStore(const std::filesystem::path& directory)
+    : fileURL_(directory / "capture-baseline.json") {
+    fileio::createDirectoriesQuietly(directory);
+}
+
+CaptureBaseline CaptureBaselineStore::load() const {
+    if (!fileio::exists(fileURL_)) return CaptureBaseline{};
+    CaptureBaseline baseline;
+    try {
+        baseline = CaptureBaselineCodec::decode(fileio::readWholeFile(fileURL_));
+    } catch (const CaptureError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw CaptureError::stateUnreadable(std::string("baseline: ") + e.what());
+    }
+    if (baseline.schemaVersion != captureStateSchemaVersion)
+        throw CaptureError::stateUnreadable("unsupported baseline schema");
+    return baseline;
+}
+
+void CaptureBaselineStore::save(const CaptureBaseline& baseline) const {
+    try {
+        fileio::writeAtomically(fileURL_, CaptureBaselineCodec::encode(baseline));
+    } catch (const CaptureError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw CaptureError::stateWriteFailed(std::string("baseline: ") + e.what());
+    }
+}
+
+void CaptureBaselineStore::reset() const {
+    fileio::removeIfExists(fileURL_);
+}
+
+} // namespace qb

@@ -1,0 +1,17 @@
+#include "core/common/Clock.hpp"
+
+#include <chrono>
+#include <cmath>
+
+namespace qb {
+
+double systemWallTime() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+int64_t wholeSeconds(double wallTime) {
+    return static_cast<int64_t>(std::trunc(wallTime));
+}
+
+} // namespace qb

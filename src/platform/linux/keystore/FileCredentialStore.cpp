@@ -1,0 +1,67 @@
+#include "platform/linux/keystore/FileCredentialStore.hpp"
+
+#include "core/common/FileIO.hpp"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qb {
+
+namespace {
+
+std::filesystem::path homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return "/";
+}
+
+std::filesystem::path configDirectory() {
+    // Relative values are invalid for XDG variables and are ignored.
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/')
+        return config;
+    return homeDirectory() / ".config";
+}
+
+} // namespace
+
+FileCredentialStore::FileCredentialStore(std::filesystem::path file) : file_(std::move(file)) {}
+
+std::filesystem::path FileCredentialStore::defaultDirectory() {
+    return configDirectory() / "quillabrenta";
+}
+
+std::optional<UploadCredential> FileCredentialStore::load() const {
+    try {
+        return decodeStored(fileio::readWholeFile(file_));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+bool FileCredentialStore::save(const UploadCredential& credential) {
+    std::optional<std::string> bytes = encodeForStorage(credential);
+    if (!bytes) return false;
+    clear();
+    const std::filesystem::path directory = file_.parent_path();
+    fileio::createDirectoriesQuietly(directory.parent_path());
+    ::mkdir(directory.c_str(), 0700);
+    // The directory may predate us with looser permissions; the token must not be listable.
+    ::chmod(directory.c_str(), 0700);
+    try {
+        fileio::writeAtomically(file_, *bytes);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void FileCredentialStore::clear() {
+    try {
+        fileio::removeIfExists(file_);
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace qb
