@@ -118,6 +118,22 @@ def main():
     print("\nReconcile and baseline store (in process)")
     subprocess.run([os.path.join(args.build, "bench", "reconcile_bench")], check=True)
 
+    print("\nState files: production decoders against simdjson On-Demand (best of 5 in process)")
+    states = os.path.join(work, "state-files")
+    os.makedirs(states, exist_ok=True)
+    state_bench = os.path.join(args.build, "bench", "state_json_bench")
+    subprocess.run([state_bench, "generate", states], check=True)
+    for name, what in (("ratings-sync.json", "ratings file, 400 pages, 100k remembered"),
+                       ("capture-baseline.json", "baseline, 100k entries")):
+        path = os.path.join(states, name)
+        mb = os.path.getsize(path) / 1e6
+        subprocess.run([state_bench, "verify", path], check=True)
+        for parser in ("production", "simdjson"):
+            out = subprocess.run(["/usr/bin/time", "-f", "QBTIME %M", state_bench, parser, path],
+                                 check=True, capture_output=True, text=True)
+            rss = int(out.stderr.strip().splitlines()[-1].split()[1]) / 1024.0
+            row(f"{what} ({mb:.0f} MB), {parser}", float(out.stdout) / 1000, rss)
+
     print("\nCapture worker passes")
     state = os.path.join(work, "state")
     subprocess.run(["rm", "-rf", state], check=True)

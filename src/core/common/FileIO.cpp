@@ -45,7 +45,8 @@ std::string readWholeFile(const std::filesystem::path& path) {
     if (::fstat(fd.get(), &info) != 0) failErrno("cannot inspect", path, errno);
     if (S_ISDIR(info.st_mode)) failErrno("cannot read", path, EISDIR);
     std::string bytes;
-    if (info.st_size > 0) bytes.reserve(static_cast<size_t>(info.st_size));
+    // The slack lets a SIMD parser read past the end without copying the text.
+    if (info.st_size > 0) bytes.reserve(static_cast<size_t>(info.st_size) + 64);
     char buffer[1 << 16];
     for (;;) {
         ssize_t n = ::read(fd.get(), buffer, sizeof buffer);

@@ -12,7 +12,7 @@ struct PendingRatingsPayload {
 
     bool operator==(const PendingRatingsPayload&) const = default;
     void write(JsonWriter& out) const;
-    static PendingRatingsPayload read(const JsonTape::Value& json);
+    static PendingRatingsPayload read(jsonread::Value json);
 };
 
 } // namespace qb

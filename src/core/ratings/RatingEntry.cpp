@@ -16,18 +16,34 @@ void RatingEntry::write(JsonWriter& out) const {
     out.endObject();
 }
 
-RatingEntry RatingEntry::read(const JsonTape::Value& j) {
-    j.requireObject("rating entry");
+RatingEntry RatingEntry::read(jsonread::Value json) {
+    using namespace jsonread;
+    static constexpr const char* required[] = {"persistent_id",   "artist",   "album_artist",
+                                               "album",           "title",    "rating",
+                                               "rating_computed", "favourite"};
+    RequiredKeys keys(required);
     RatingEntry e;
-    e.persistentID = j.requireString("persistent_id");
-    e.artist = j.requireString("artist");
-    e.albumArtist = j.requireString("album_artist");
-    e.album = j.requireString("album");
-    e.title = j.requireString("title");
-    e.rating = j.requireInt("rating");
-    e.ratingComputed = j.requireBool("rating_computed");
-    e.favourite = j.requireBool("favourite");
-    e.playCount = j.optionalInt("play_count");
+    forEachMember(asObject(json, "rating entry"), [&](std::string_view key, Value v) {
+        if (key == "persistent_id")
+            e.persistentID = asString(v, key), keys.seen(0);
+        else if (key == "artist")
+            e.artist = asString(v, key), keys.seen(1);
+        else if (key == "album_artist")
+            e.albumArtist = asString(v, key), keys.seen(2);
+        else if (key == "album")
+            e.album = asString(v, key), keys.seen(3);
+        else if (key == "title")
+            e.title = asString(v, key), keys.seen(4);
+        else if (key == "rating")
+            e.rating = asInt(v, key), keys.seen(5);
+        else if (key == "rating_computed")
+            e.ratingComputed = asBool(v, key), keys.seen(6);
+        else if (key == "favourite")
+            e.favourite = asBool(v, key), keys.seen(7);
+        else if (key == "play_count")
+            e.playCount = optionalInt(v, key);
+    });
+    keys.check();
     return e;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/common/JsonTape.hpp"
+#include "core/common/JsonReader.hpp"
 #include "core/common/JsonWriter.hpp"
 
 #include <cstdint>
@@ -23,7 +23,7 @@ struct RatingEntry {
 
     bool operator==(const RatingEntry&) const = default;
     void write(JsonWriter& out) const;
-    static RatingEntry read(const JsonTape::Value& json);
+    static RatingEntry read(jsonread::Value json);
 };
 
 } // namespace qb

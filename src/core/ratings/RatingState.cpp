@@ -30,13 +30,22 @@ void RatingState::write(JsonWriter& out) const {
     out.endObject();
 }
 
-RatingState RatingState::read(const JsonTape::Value& j) {
-    j.requireObject("rating state");
+RatingState RatingState::read(jsonread::Value json) {
+    using namespace jsonread;
+    static constexpr const char* required[] = {"rating", "computed", "favourite"};
+    RequiredKeys keys(required);
     RatingState s;
-    s.rating = j.requireInt("rating");
-    s.computed = j.requireBool("computed");
-    s.favourite = j.requireBool("favourite");
-    s.playCount = j.optionalInt("playCount");
+    forEachMember(asObject(json, "rating state"), [&](std::string_view key, Value v) {
+        if (key == "rating")
+            s.rating = asInt(v, key), keys.seen(0);
+        else if (key == "computed")
+            s.computed = asBool(v, key), keys.seen(1);
+        else if (key == "favourite")
+            s.favourite = asBool(v, key), keys.seen(2);
+        else if (key == "playCount")
+            s.playCount = optionalInt(v, key);
+    });
+    keys.check();
     return s;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/common/JsonTape.hpp"
+#include "core/common/JsonReader.hpp"
 #include "core/common/JsonWriter.hpp"
 #include "core/library/LibraryScan.hpp"
 
@@ -29,7 +29,7 @@ struct RatingState {
     bool operator==(const RatingState&) const = default;
     // Stored form inside the ratings file; keys are written sorted.
     void write(JsonWriter& out) const;
-    static RatingState read(const JsonTape::Value& json);
+    static RatingState read(jsonread::Value json);
 };
 
 // Evidence by persistent ID. Hashed for fast look-ups over large libraries; the JSON

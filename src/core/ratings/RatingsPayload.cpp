@@ -20,21 +20,38 @@ void RatingsPayload::write(JsonWriter& out) const {
     out.endObject();
 }
 
-RatingsPayload RatingsPayload::read(const JsonTape::Value& j) {
-    j.requireObject("ratings payload");
+RatingsPayload RatingsPayload::read(jsonread::Value json) {
+    using namespace jsonread;
+    static constexpr const char* required[] = {
+        "install_id",         "sync_id", "kind", "snapshot_id", "page", "pages", "observed_at",
+        "library_song_count", "entries"};
+    RequiredKeys keys(required);
     RatingsPayload p;
-    p.installID = j.requireString("install_id");
-    p.syncID = j.requireString("sync_id");
-    p.kind = j.requireString("kind");
-    p.snapshotID = j.requireString("snapshot_id");
-    p.page = j.requireInt("page");
-    p.pages = j.requireInt("pages");
-    p.observedAt = j.requireInt("observed_at");
-    p.librarySongCount = j.requireInt("library_song_count");
-    const JsonTape::Value list = j.requireArray("entries");
-    p.entries.reserve(list.size());
-    list.forEachElement(
-        [&](const JsonTape::Value& e) { p.entries.push_back(RatingEntry::read(e)); });
+    forEachMember(asObject(json, "ratings payload"), [&](std::string_view key, Value v) {
+        if (key == "install_id")
+            p.installID = asString(v, key), keys.seen(0);
+        else if (key == "sync_id")
+            p.syncID = asString(v, key), keys.seen(1);
+        else if (key == "kind")
+            p.kind = asString(v, key), keys.seen(2);
+        else if (key == "snapshot_id")
+            p.snapshotID = asString(v, key), keys.seen(3);
+        else if (key == "page")
+            p.page = asInt(v, key), keys.seen(4);
+        else if (key == "pages")
+            p.pages = asInt(v, key), keys.seen(5);
+        else if (key == "observed_at")
+            p.observedAt = asInt(v, key), keys.seen(6);
+        else if (key == "library_song_count")
+            p.librarySongCount = asInt(v, key), keys.seen(7);
+        else if (key == "entries") {
+            p.entries.clear();
+            forEachElement(asArray(v, key),
+                           [&](Value e) { p.entries.push_back(RatingEntry::read(e)); });
+            keys.seen(8);
+        }
+    });
+    keys.check();
     return p;
 }
 
@@ -44,8 +61,8 @@ std::string RatingsPayload::encode() const {
     return out.take();
 }
 
-RatingsPayload RatingsPayload::decode(std::string_view text) {
-    return read(JsonTape::parse(text).root());
+RatingsPayload RatingsPayload::decode(const std::string& text) {
+    return jsonread::parse(text, [](jsonread::Value root) { return read(root); });
 }
 
 } // namespace qb

@@ -22,10 +22,10 @@ struct RatingsPayload {
 
     bool operator==(const RatingsPayload&) const = default;
     void write(JsonWriter& out) const;
-    static RatingsPayload read(const JsonTape::Value& json);
+    static RatingsPayload read(jsonread::Value json);
     // The wire body: compact JSON text. Throws DecodeError.
     std::string encode() const;
-    static RatingsPayload decode(std::string_view text);
+    static RatingsPayload decode(const std::string& text);
 };
 
 } // namespace qb

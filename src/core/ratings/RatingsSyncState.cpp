@@ -65,37 +65,59 @@ std::string RatingsSyncState::encode() const {
     return out.take();
 }
 
-RatingsSyncState RatingsSyncState::decode(std::string_view text) {
-    const JsonTape tape = JsonTape::parse(text);
-    const JsonTape::Value j = tape.root();
-    j.requireObject("ratings state");
-    RatingsSyncState s;
-    s.schemaVersion = j.requireInt("schemaVersion");
-    if (const auto map = j.find("baseline")) {
-        map->requireObject("value for key \"baseline\"");
-        RatingBaseline baseline;
-        baseline.reserve(map->size());
-        map->forEachMember([&](std::string_view id, const JsonTape::Value& state) {
-            baseline.insert_or_assign(std::string(id), RatingState::read(state));
+RatingsSyncState RatingsSyncState::decode(const std::string& text) {
+    using namespace jsonread;
+    return parse(text, [](Value root) {
+        static constexpr const char* required[] = {
+            "schemaVersion", "baselineSnapshotID", "serverBaselineSnapshotID",
+            "pending",       "userRated",          "favourites",
+            "lastError"};
+        RequiredKeys keys(required);
+        RatingsSyncState s;
+        forEachMember(asObject(root, "ratings state"), [&](std::string_view key, Value v) {
+            if (key == "schemaVersion")
+                s.schemaVersion = asInt(v, key), keys.seen(0);
+            else if (key == "baseline") {
+                if (takeNull(v)) {
+                    s.baseline.reset();
+                    return;
+                }
+                RatingBaseline baseline;
+                forEachMember(asObject(v, "value for key \"baseline\""), [&](std::string_view id,
+                                                                             Value state) {
+                    baseline.insert_or_assign(std::string(id), RatingState::read(state));
+                });
+                s.baseline = std::move(baseline);
+            } else if (key == "baselineSnapshotID") {
+                s.baselineSnapshotID = asString(v, key), keys.seen(1);
+            } else if (key == "serverBaselineSnapshotID") {
+                s.serverBaselineSnapshotID = asString(v, key), keys.seen(2);
+            } else if (key == "pending") {
+                s.pending.clear();
+                forEachElement(asArray(v, key), [&](Value page) {
+                    s.pending.push_back(PendingRatingsPayload::read(page));
+                });
+                keys.seen(3);
+            } else if (key == "lastQueuedAt")
+                s.lastQueuedAt = optionalInt(v, key);
+            else if (key == "lastSyncedAt")
+                s.lastSyncedAt = optionalInt(v, key);
+            else if (key == "lastChangeQueuedAt")
+                s.lastChangeQueuedAt = optionalInt(v, key);
+            else if (key == "lastAvailabilityCheckAt")
+                s.lastAvailabilityCheckAt = optionalInt(v, key);
+            else if (key == "lastPlayCountRefreshAt")
+                s.lastPlayCountRefreshAt = optionalInt(v, key);
+            else if (key == "userRated")
+                s.userRated = asInt(v, key), keys.seen(4);
+            else if (key == "favourites")
+                s.favourites = asInt(v, key), keys.seen(5);
+            else if (key == "lastError")
+                s.lastError = asString(v, key), keys.seen(6);
         });
-        s.baseline = std::move(baseline);
-    }
-    s.baselineSnapshotID = j.requireString("baselineSnapshotID");
-    s.serverBaselineSnapshotID = j.requireString("serverBaselineSnapshotID");
-    const JsonTape::Value queue = j.requireArray("pending");
-    s.pending.reserve(queue.size());
-    queue.forEachElement([&](const JsonTape::Value& page) {
-        s.pending.push_back(PendingRatingsPayload::read(page));
+        keys.check();
+        return s;
     });
-    s.lastQueuedAt = j.optionalInt("lastQueuedAt");
-    s.lastSyncedAt = j.optionalInt("lastSyncedAt");
-    s.lastChangeQueuedAt = j.optionalInt("lastChangeQueuedAt");
-    s.lastAvailabilityCheckAt = j.optionalInt("lastAvailabilityCheckAt");
-    s.lastPlayCountRefreshAt = j.optionalInt("lastPlayCountRefreshAt");
-    s.userRated = j.requireInt("userRated");
-    s.favourites = j.requireInt("favourites");
-    s.lastError = j.requireString("lastError");
-    return s;
 }
 
 } // namespace qb

@@ -33,7 +33,7 @@ struct RatingsSyncState {
     std::string encode() const;
     // Decodes any schema version; the store refuses the ones it does not support.
     // Throws DecodeError.
-    static RatingsSyncState decode(std::string_view text);
+    static RatingsSyncState decode(const std::string& text);
 };
 
 } // namespace qb

@@ -13,8 +13,7 @@ template <typename T> Json stored(const T& value) {
 }
 
 template <typename T> T readBack(const Json& json) {
-    const JsonTape tape = JsonTape::parse(json.dump());
-    return T::read(tape.root());
+    return jsonread::parse(json.dump(), [](jsonread::Value root) { return T::read(root); });
 }
 
 RatingEntry sampleEntry() {
