@@ -1,10 +1,10 @@
 #include "app/RunModes.hpp"
 
+#include "app/ApplicationMode.hpp"
 #include "app/CommandLine.hpp"
 #include "core/common/CapturePaths.hpp"
 #include "core/common/Clock.hpp"
 #include "core/common/JsonWriter.hpp"
-#include "core/common/SingleInstanceGuard.hpp"
 #include "core/worker/CaptureScanWorker.hpp"
 #include "platform/linux/library/LibraryScannerFactory.hpp"
 
@@ -105,25 +105,13 @@ int runLibraryDump() {
     return 0;
 }
 
-int runApplication() {
-    SingleInstanceGuard guard;
-    if (!guard.acquire(CapturePaths::singleInstanceLockURL())) {
-        writeAll(2, "Quillabrenta for Mac is already running.\n"
-                    "Only one copy can run at a time. Check the menu bar.\n");
-        return 0;
-    }
-    writeAll(2, "The menu-bar shell is not built yet: run with --scan-library-json or "
-                "--run-capture-worker --state-directory DIR --trigger T.\n");
-    return 2;
-}
-
 } // namespace
 
 int runFromCommandLine(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + argc);
     if (hasArgument(arguments, "--run-capture-worker")) return runWorker(arguments);
     if (hasArgument(arguments, "--scan-library-json")) return runLibraryDump();
-    return runApplication();
+    return runApplication(argc, argv);
 }
 
 } // namespace qb::app

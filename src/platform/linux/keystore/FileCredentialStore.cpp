@@ -1,35 +1,18 @@
 #include "platform/linux/keystore/FileCredentialStore.hpp"
 
 #include "core/common/FileIO.hpp"
+#include "platform/linux/desktop/XdgDirectories.hpp"
 
 #include <cstdlib>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace qb {
 
-namespace {
-
-std::filesystem::path homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
-    return "/";
-}
-
-std::filesystem::path configDirectory() {
-    // Relative values are invalid for XDG variables and are ignored.
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/')
-        return config;
-    return homeDirectory() / ".config";
-}
-
-} // namespace
-
 FileCredentialStore::FileCredentialStore(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::filesystem::path FileCredentialStore::defaultDirectory() {
-    return configDirectory() / "quillabrenta";
+    return xdg::configHome() / "quillabrenta";
 }
 
 std::optional<UploadCredential> FileCredentialStore::load() const {
