@@ -26,7 +26,8 @@ const std::string base = "https://svc.example";
 // Timers and the wall clock move together, by hand.
 class ManualTime : public TimerStarting, public RepeatingTimerStarting {
   public:
-    double now = startTime;
+    // Read by the capture pass on the controller's queue.
+    std::atomic<double> now = startTime;
 
     std::unique_ptr<Timer> start(double seconds, bool repeating,
                                  std::function<void()> fire) override {
@@ -276,8 +277,8 @@ class Shell {
             .playerCaptureEnabled = playerCapture,
             .productionBaseURL = base,
             .facts = {"1.0.0", "7", "Linux", "Debian GNU/Linux 12, kernel 6.1", false, ""},
-            .clock = [this] { return time.now; },
-            .uptime = [this] { return time.now - startTime; },
+            .clock = [this] { return time.now.load(); },
+            .uptime = [this] { return time.now.load() - startTime; },
         });
     }
 
@@ -412,9 +413,12 @@ TEST(AppDelegate, PlayerSessionsAreJournalledOnlyWithAUsableCredential) {
     NonLibrarySessionStore journal(shell.dir.path());
     ASSERT_TRUE(journal.exists());
 
+    // The scan each change asks for runs before the clock moves on.
     auto play = [&](const std::string& track) {
         shell.app->playerInfoChanged(playing("Artist", track));
-        shell.time.advance(200);
+        shell.time.advance(AppDelegate::playerBoundaryDelay + 1);
+        shell.settle();
+        shell.time.advance(200 - AppDelegate::playerBoundaryDelay - 1);
         shell.settle();
     };
     play("One");
