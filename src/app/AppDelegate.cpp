@@ -398,8 +398,7 @@ void AppDelegate::statusItemClicked() {
 
 void AppDelegate::showOperationalMenu() {
     env_.surface.closePopover();
-    env_.surface.showOperationalMenu();
-    applicationBecameActive();
+    env_.surface.showOperationalMenu(); // opening it counts as becoming active (the surface says)
 }
 
 } // namespace qb::app

@@ -9,6 +9,7 @@
 #include "app/QtDialogs.hpp"
 #include "app/QtTimers.hpp"
 #include "app/SleepWatcher.hpp"
+#include "app/TraySurface.hpp"
 #include "core/common/CapturePaths.hpp"
 #include "core/common/ServiceEndpoints.hpp"
 #include "core/common/SingleInstanceGuard.hpp"
@@ -23,6 +24,7 @@
 
 #include <QApplication>
 #include <QSysInfo>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <cstdio>
@@ -56,7 +58,10 @@ void chooseHeadlessWithoutDisplay() {
     if ((!x11 || !*x11) && (!wayland || !*wayland)) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
-int alreadyRunning() {
+// A copy without a status item shows its companion as a window instead: an alert pointing
+// at a menu bar that has no item would leave the user nowhere.
+int alreadyRunning(const std::filesystem::path& socket) {
+    if (InstanceChannel::send(socket, {{}, true}) == std::string("shown")) return 0;
     QtDialogs().show({"Quillabrenta for Mac is already running.",
                       "Only one copy can run at a time. Check the menu bar.",
                       {}});
@@ -87,7 +92,7 @@ int runApplication(int argc, char** argv) {
 
     SingleInstanceGuard guard;
     if (!guard.acquire(CapturePaths::singleInstanceLockURL())) {
-        if (urls.empty()) return alreadyRunning();
+        if (urls.empty()) return alreadyRunning(socket);
         if (InstanceChannel::send(socket, {urls, false})) return 0;
         std::fputs("Quillabrenta for Mac: the running copy did not take the connection link; "
                    "open it again in a moment.\n",
@@ -103,7 +108,17 @@ int runApplication(int argc, char** argv) {
     QtDialogs dialogs;
     QtDesktop desktop;
     AutostartEntry loginItem(executable.value_or("quillabrenta"));
-    HeadlessSurface surface;
+    std::unique_ptr<TraySurface> tray;
+    std::unique_ptr<HeadlessSurface> headless;
+    if (QtDialogs::canShowWindows())
+        tray = std::make_unique<TraySurface>();
+    else
+        headless = std::make_unique<HeadlessSurface>();
+    ShellSurface& surface = tray ? static_cast<ShellSurface&>(*tray) : *headless;
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        std::fputs("Quillabrenta for Mac: this desktop has no system tray, so there is no status "
+                   "item; listening capture runs all the same.\n",
+                   stderr);
     InstanceChannel channel;
     std::unique_ptr<LibraryWatcher> libraryWatcher;
     std::unique_ptr<SleepWatcher> sleepWatcher;
@@ -130,7 +145,12 @@ int runApplication(int argc, char** argv) {
         sleepWatcher = std::make_unique<SleepWatcher>([&] { delegate->didWake(); });
         const bool listening = channel.listen(socket, [&](const InstanceChannel::Request& request) {
             delegate->openURLs(request.urls);
-            return std::string("ok");
+            if (!request.show) return std::string("ok");
+            if (!tray) return std::string("headless");
+            if (tray->hasStatusItem()) return std::string("tray");
+            delegate->refreshCompanionState();
+            tray->showCompanionWindow();
+            return std::string("shown");
         });
         if (!listening)
             std::fprintf(stderr,
@@ -166,6 +186,22 @@ int runApplication(int argc, char** argv) {
         .facts = facts,
         .playerIdentifier = MprisPlayerBridge::playerIdentifier,
     });
+    if (tray) {
+        tray->setCommands({
+            .statusItemClicked = [&] { delegate->statusItemClicked(); },
+            .showOperationalMenu = [&] { delegate->showOperationalMenu(); },
+            .connectAccount = [&] { delegate->connectAccount(); },
+            // Opening the menu is this accessory application's way of becoming active.
+            .menuOpened = [&] { delegate->applicationBecameActive(); },
+            .scanNow = [&] { delegate->scanNow(); },
+            .openQuillabrenta = [&] { delegate->openQuillabrenta(); },
+            .togglePause = [&] { delegate->togglePause(); },
+            .toggleLaunchAtLogin = [&] { delegate->toggleLaunchAtLogin(); },
+            .forgetMac = [&] { delegate->forgetMac(); },
+            .copyDiagnostics = [&] { delegate->copyDiagnostics(); },
+            .quit = [&] { delegate->quit(); },
+        });
+    }
     delegate->start();
     // As the platform delivers an open-URL event at launch: once start-up is done.
     if (!urls.empty()) QTimer::singleShot(0, qApp, [&] { delegate->openURLs(urls); });

@@ -4,13 +4,10 @@
 
 namespace qb::app {
 
-// The shell where the desktop has no system tray (a bare X server, Wayland without a
-// StatusNotifier host, the offscreen platform): nothing to draw, and capture, uploads, now
-// playing and pairing go on all the same. Says so once on standard error.
+// The shell where nothing can be shown (no display: Qt's offscreen platform). Capture,
+// uploads, now playing and pairing go on all the same.
 class HeadlessSurface : public ShellSurface {
   public:
-    HeadlessSurface();
-
     void showStatus(const StatusView&) override {}
     void showNowPlaying(const std::string&) override {}
     void showCompanion(const CompanionViewState&) override {}
