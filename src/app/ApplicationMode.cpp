@@ -24,7 +24,6 @@
 
 #include <QApplication>
 #include <QSysInfo>
-#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <cstdio>
@@ -115,10 +114,13 @@ int runApplication(int argc, char** argv) {
     else
         headless = std::make_unique<HeadlessSurface>();
     ShellSurface& surface = tray ? static_cast<ShellSurface&>(*tray) : *headless;
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        std::fputs("Quillabrenta for Mac: this desktop has no system tray, so there is no status "
-                   "item; listening capture runs all the same.\n",
-                   stderr);
+    // The tray's answer comes over D-Bus or X once the loop runs.
+    QTimer::singleShot(3000, qApp, [&] {
+        if (!tray || !tray->hasStatusItem())
+            std::fputs("Quillabrenta for Mac: this desktop has no system tray, so there is no "
+                       "status item; listening capture runs all the same.\n",
+                       stderr);
+    });
     InstanceChannel channel;
     std::unique_ptr<LibraryWatcher> libraryWatcher;
     std::unique_ptr<SleepWatcher> sleepWatcher;

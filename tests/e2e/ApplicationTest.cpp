@@ -2,7 +2,6 @@
 // scripted MPRIS player, talking to the fake service; paired through a connection link handed
 // over by a second process; then listening raises play counts in the library file.
 #include "DesktopProcesses.hpp"
-#include "FakeService.hpp"
 #include "TestSupport.hpp"
 #include "core/common/JsonFields.hpp"
 
@@ -16,55 +15,6 @@ using namespace qb::test;
 
 namespace {
 
-// The application with a home of its own, headless.
-class Application {
-  public:
-    Application(TempDir& home, const FakeService& service) : home_(home) {
-        ::mkdir((home / "run").c_str(), 0700);
-        environment_ = {{"HOME", home.path().string()},
-                        {"XDG_DATA_HOME", (home / "data").string()},
-                        {"XDG_CONFIG_HOME", (home / "config").string()},
-                        {"XDG_RUNTIME_DIR", (home / "run").string()},
-                        {"QT_QPA_PLATFORM", "offscreen"},
-                        {"QUILLABRENTA_BASE_URL", service.baseURL()},
-                        {"QUILLABRENTA_CA_FILE", service.caFile()},
-                        {"QUILLABRENTA_LIBRARY", (home / "library.json").string()}};
-        for (const auto& [name, value] : environment_)
-            ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    void start() {
-        process_ = std::make_unique<Child>(std::vector<std::string>{executablePath()}, false);
-    }
-    // A second start with arguments, as the desktop starts it for a link.
-    ProcessResult again(const std::vector<std::string>& arguments) {
-        std::map<std::string, std::optional<std::string>> environment(environment_.begin(),
-                                                                      environment_.end());
-        return runProcess(executablePath(), arguments, environment);
-    }
-    std::filesystem::path stateDirectory() const { return home_ / "data" / "QuillabrentaCapture"; }
-    Child& process() { return *process_; }
-
-  private:
-    TempDir& home_;
-    std::map<std::string, std::string> environment_;
-    std::unique_ptr<Child> process_;
-};
-
-template <typename Condition> bool eventually(Condition condition, std::chrono::seconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return true;
-}
-
-std::string callbackFromPage(const std::string& page) {
-    const std::string marker = "href=\"";
-    const size_t start = page.find(marker) + marker.size();
-    return page.substr(start, page.find('"', start) - start);
-}
-
 // Everything the process and its state directory could leak the token through.
 std::string everythingOnDisk(const std::filesystem::path& directory) {
     std::string all;
@@ -72,39 +22,6 @@ std::string everythingOnDisk(const std::filesystem::path& directory) {
         if (entry.is_regular_file()) all += readFile(entry.path());
     return all;
 }
-
-// A GNOME Keyring on the private bus, its login keyring unlocked: the key store a desktop
-// session has. It lives in the test's home.
-class Keyring {
-  public:
-    Keyring()
-        : daemon_({"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"},
-                  false) {
-        daemon_.send("test-password");
-        daemon_.closeInput();
-    }
-    bool ready() {
-        return eventually(
-            [] {
-                return runProcess("/usr/bin/dbus-send",
-                                  {"--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                                   "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-                                   "string:org.freedesktop.secrets"})
-                           .out.find("boolean true") != std::string::npos;
-            },
-            std::chrono::seconds(10));
-    }
-    // The stored item, as another client of the Secret Service reads it.
-    static std::string item() {
-        return runProcess("/usr/bin/secret-tool",
-                          {"lookup", "service", "io.quillabrenta.capture.mac", "account",
-                           "native-capture-upload"})
-            .out;
-    }
-
-  private:
-    Child daemon_;
-};
 
 } // namespace
 
@@ -123,19 +40,10 @@ TEST(Application, CapturesPairsAndUploadsAsItRuns) {
     Keyring keyring;
     ASSERT_TRUE(keyring.ready());
     app.start();
-    // The launch scan takes the forward-only baseline.
-    const std::filesystem::path runtime = app.stateDirectory() / "capture-runtime.json";
-    ASSERT_TRUE(
-        eventually([&] { return std::filesystem::exists(runtime); }, std::chrono::seconds(20)));
-    const std::string installID = json::parse(readFile(runtime))["installID"];
-
-    // The browser's part: the connect page sends it to a connection link, which the desktop
-    // opens with a second copy of the application.
-    HttpRequest connect;
-    connect.url = service.baseURL() + "/native/mac-capture/connect?install_id=" + installID;
-    const std::string link = callbackFromPage(sendAndWait(service.client(), connect).body);
-    ASSERT_EQ(link.rfind("quillabrenta-capture://auth?", 0), 0u) << link;
-    const ProcessResult second = app.again({link});
+    // The launch scan takes the forward-only baseline; then the user pairs.
+    const std::string installID = app.installID();
+    ASSERT_FALSE(installID.empty());
+    const ProcessResult second = app.pairThroughSecondCopy(service);
     EXPECT_EQ(second.status, 0) << second.err;
 
     // The baseline report goes out with the issued token.

@@ -1,8 +1,9 @@
 #pragma once
 
-// Processes for desktop tests: a private session bus, a child on pipes, and the scripted MPRIS
-// player (tests/e2e/mpris_emitter.py).
+// Processes for desktop tests: a private session bus, a child on pipes, the scripted MPRIS
+// player (tests/e2e/mpris_emitter.py), a keyring, and the application itself.
 
+#include "FakeService.hpp"
 #include "TestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -12,11 +13,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <map>
+#include <memory>
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -177,6 +181,107 @@ class Emitter {
 
   private:
     Child child_;
+};
+
+template <typename Condition> bool eventually(Condition condition, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return true;
+}
+
+inline std::string callbackFromPage(const std::string& page) {
+    const std::string marker = "href=\"";
+    const size_t start = page.find(marker) + marker.size();
+    return page.substr(start, page.find('"', start) - start);
+}
+
+// The application with a home of its own, headless unless told otherwise.
+class Application {
+  public:
+    Application(TempDir& home, const FakeService& service) : home_(home) {
+        ::mkdir((home / "run").c_str(), 0700);
+        environment_ = {{"HOME", home.path().string()},
+                        {"XDG_DATA_HOME", (home / "data").string()},
+                        {"XDG_CONFIG_HOME", (home / "config").string()},
+                        {"XDG_RUNTIME_DIR", (home / "run").string()},
+                        {"QT_QPA_PLATFORM", "offscreen"},
+                        {"QUILLABRENTA_BASE_URL", service.baseURL()},
+                        {"QUILLABRENTA_CA_FILE", service.caFile()},
+                        {"QUILLABRENTA_LIBRARY", (home / "library.json").string()}};
+        for (const auto& [name, value] : environment_)
+            ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    void set(const std::string& name, const std::string& value) {
+        environment_[name] = value;
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    void start() {
+        process_ = std::make_unique<Child>(std::vector<std::string>{executablePath()}, false);
+    }
+    // The install ID, once the first scan has written the runtime state.
+    std::string installID() {
+        const std::filesystem::path runtime = stateDirectory() / "capture-runtime.json";
+        if (!eventually([&] { return std::filesystem::exists(runtime); }, std::chrono::seconds(20)))
+            return {};
+        return json::parse(readFile(runtime))["installID"];
+    }
+    // As a user pairs: the connect page's link, which the desktop opens with a second copy.
+    ProcessResult pairThroughSecondCopy(FakeService& service) {
+        HttpRequest connect;
+        connect.url = service.baseURL() + "/native/mac-capture/connect?install_id=" + installID();
+        const std::string link = callbackFromPage(sendAndWait(service.client(), connect).body);
+        EXPECT_EQ(link.rfind("quillabrenta-capture://auth?", 0), 0u) << link;
+        return again({link});
+    }
+    // A second start with arguments, as the desktop starts it for a link.
+    ProcessResult again(const std::vector<std::string>& arguments) {
+        std::map<std::string, std::optional<std::string>> environment(environment_.begin(),
+                                                                      environment_.end());
+        return runProcess(executablePath(), arguments, environment);
+    }
+    std::filesystem::path stateDirectory() const { return home_ / "data" / "QuillabrentaCapture"; }
+    Child& process() { return *process_; }
+
+  private:
+    TempDir& home_;
+    std::map<std::string, std::string> environment_;
+    std::unique_ptr<Child> process_;
+};
+
+// A GNOME Keyring on the private bus, its login keyring unlocked: the key store a desktop
+// session has. It lives in the test's home.
+class Keyring {
+  public:
+    Keyring()
+        : daemon_({"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"},
+                  false) {
+        daemon_.send("test-password");
+        daemon_.closeInput();
+    }
+    bool ready() {
+        return eventually(
+            [] {
+                return runProcess("/usr/bin/dbus-send",
+                                  {"--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                                   "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                                   "string:org.freedesktop.secrets"})
+                           .out.find("boolean true") != std::string::npos;
+            },
+            std::chrono::seconds(10));
+    }
+    // The stored item, as another client of the Secret Service reads it.
+    static std::string item() {
+        return runProcess("/usr/bin/secret-tool",
+                          {"lookup", "service", "io.quillabrenta.capture.mac", "account",
+                           "native-capture-upload"})
+            .out;
+    }
+
+  private:
+    Child daemon_;
 };
 
 } // namespace qb::test
