@@ -119,13 +119,17 @@ std::string label(LibraryKind kind, const std::filesystem::path& path) {
     for (LibraryKind kind :
          {LibraryKind::rhythmbox, LibraryKind::strawberry, LibraryKind::libraryExport}) {
         std::string paths;
-        for (const Place& place : places)
-            if (place.kind == kind) paths += (paths.empty() ? "" : ", ") + place.path.string();
+        for (const Place& place : places) {
+            if (place.kind != kind) continue;
+            if (!paths.empty()) paths += ", ";
+            paths += place.path.string();
+        }
         if (paths.empty()) continue;
-        detail += kind == LibraryKind::libraryExport
-                      ? " an exported Library.xml at "
-                      : " " + std::string(libraryKindName(kind)) + "'s library at ";
-        detail += paths + ";";
+        if (kind == LibraryKind::libraryExport)
+            detail += " an exported Library.xml at ";
+        else
+            detail.append(" ").append(libraryKindName(kind)).append("'s library at ");
+        detail.append(paths).append(";");
     }
     throw CaptureError::libraryUnavailable(detail + " or set " + libraryFileVariable +
                                            " to a library file");
