@@ -2,6 +2,7 @@
 
 #include "core/common/CaptureError.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -60,12 +61,12 @@ std::vector<Place> searchedPlaces() {
     auto add = [&](LibraryKind kind, const std::filesystem::path& path) {
         if (path.is_absolute()) places.push_back({kind, path});
     };
-    const std::filesystem::path data =
-        dataHome.value_or(home.empty() ? home : home / ".local/share");
-    const std::filesystem::path flatpak = home.empty() ? home : home / ".var/app";
+    // Without a home folder the places under it are relative, and `add` drops them.
+    const std::filesystem::path data = dataHome.value_or(home / ".local/share");
+    const std::filesystem::path flatpak = home / ".var/app";
     add(LibraryKind::rhythmbox, data / "rhythmbox/rhythmdb.xml");
     add(LibraryKind::rhythmbox, flatpak / "org.gnome.Rhythmbox3/data/rhythmbox/rhythmdb.xml");
-    if (!home.empty()) add(LibraryKind::rhythmbox, home / ".gnome2/rhythmbox/rhythmdb.xml");
+    add(LibraryKind::rhythmbox, home / ".gnome2/rhythmbox/rhythmdb.xml");
     add(LibraryKind::strawberry, data / "strawberry/strawberry/strawberry.db");
     add(LibraryKind::strawberry,
         flatpak / "org.strawberrymusicplayer.strawberry/data/strawberry/strawberry/strawberry.db");
@@ -82,18 +83,19 @@ std::vector<Place> searchedPlaces() {
     return places;
 }
 
+// A modification time, seconds and nanoseconds.
+using Stamp = std::pair<time_t, long>;
+
 // When the library last changed; nothing when there is no such file.
-std::optional<timespec> lastChange(const Place& place) {
+std::optional<Stamp> lastChange(const Place& place) {
     struct stat info {};
     if (::stat(place.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    timespec changed = info.st_mtim;
+    Stamp changed(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
     // A WAL database commits to its "-wal" file and reaches the main file only at checkpoints.
     struct stat wal {};
     if (place.kind == LibraryKind::strawberry &&
-        ::stat((place.path.string() + "-wal").c_str(), &wal) == 0 &&
-        std::pair(wal.st_mtim.tv_sec, wal.st_mtim.tv_nsec) >
-            std::pair(changed.tv_sec, changed.tv_nsec))
-        changed = wal.st_mtim;
+        ::stat((place.path.string() + "-wal").c_str(), &wal) == 0)
+        changed = std::max(changed, Stamp(wal.st_mtim.tv_sec, wal.st_mtim.tv_nsec));
     return changed;
 }
 
@@ -156,26 +158,27 @@ LocatedLibrary locateLibrary() {
 
     const std::vector<Place> places = searchedPlaces();
     // An export is a snapshot that never changes as the user listens; a player's is live.
-    auto tier = [](LibraryKind kind) { return kind == LibraryKind::libraryExport ? 1 : 0; };
+    auto rank = [](const Place& place, const Stamp& changed) {
+        return std::pair(place.kind != LibraryKind::libraryExport, changed);
+    };
     std::vector<Place> found;
-    std::optional<size_t> best;
-    std::pair<time_t, long> bestChange{};
+    size_t best = 0;
+    std::pair<bool, Stamp> bestRank{};
     for (const Place& place : places) {
         const auto changed = lastChange(place);
         if (!changed) continue;
-        found.push_back(place);
-        const std::pair change(changed->tv_sec, changed->tv_nsec);
-        if (!best || tier(place.kind) < tier(found[*best].kind) ||
-            (tier(place.kind) == tier(found[*best].kind) && change > bestChange)) {
-            best = found.size() - 1;
-            bestChange = change;
+        // Of equals, the place searched first.
+        if (found.empty() || rank(place, *changed) > bestRank) {
+            best = found.size();
+            bestRank = rank(place, *changed);
         }
+        found.push_back(place);
     }
-    if (!best) nothingFound(places);
+    if (found.empty()) nothingFound(places);
 
-    LocatedLibrary library = locatedAt(found[*best].kind, found[*best].path);
+    LocatedLibrary library = locatedAt(found[best].kind, found[best].path);
     for (size_t i = 0; i < found.size(); ++i)
-        if (i != *best) library.passedOver.emplace_back(found[i].kind, found[i].path);
+        if (i != best) library.passedOver.emplace_back(found[i].kind, found[i].path);
     return library;
 }
 

@@ -34,8 +34,11 @@ class Connection {
   public:
     explicit Connection(const std::filesystem::path& path) {
         // Read-only never creates the file, never rolls a journal back and never checkpoints.
-        const int status = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
-        if (status != SQLITE_OK) fail();
+        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            const std::runtime_error error(problem());
+            sqlite3_close(db_);
+            throw error;
+        }
         sqlite3_busy_timeout(db_, StrawberryLibrarySource::busyTimeoutMilliseconds);
     }
     ~Connection() { sqlite3_close(db_); }
@@ -48,7 +51,12 @@ class Connection {
         if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) fail();
     }
 
-    [[noreturn]] void fail() const {
+    [[noreturn]] void fail() const { throw std::runtime_error(problem()); }
+
+  private:
+    sqlite3* db_ = nullptr;
+
+    std::string problem() const {
         std::string detail = db_ ? sqlite3_errmsg(db_) : "out of memory";
         const int code = db_ ? sqlite3_extended_errcode(db_) : SQLITE_NOMEM;
         if ((code & 0xFF) == SQLITE_BUSY)
@@ -57,11 +65,8 @@ class Connection {
                       " s)";
         if (code == SQLITE_READONLY_ROLLBACK)
             detail += " (a write was cut short; Strawberry rolls it back when it starts again)";
-        throw std::runtime_error(detail);
+        return detail;
     }
-
-  private:
-    sqlite3* db_ = nullptr;
 };
 
 class Statement {
@@ -158,8 +163,8 @@ void readSongs(const std::filesystem::path& path, std::vector<LibraryMediaItem>&
     connection.execute("BEGIN");
     {
         Statement songs(connection, songsQuery(connection));
-        // Rows take about 400 bytes of the file.
-        reserveWithHugePages(items, static_cast<size_t>(info.st_size) / 400 + 16);
+        // A row takes about a kilobyte of the file, its indexes included.
+        reserveWithHugePages(items, static_cast<size_t>(info.st_size) / 1024 + 16);
         while (songs.step())
             items.push_back(songOf(songs.get()));
     }
