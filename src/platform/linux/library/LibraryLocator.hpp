@@ -17,10 +17,11 @@ struct LocatedLibrary {
     LibraryKind kind = LibraryKind::rhythmbox;
     std::filesystem::path path;
     // Watch this folder, not the file: the players replace the file by rename. A name in
-    // `watchNames` created, written, closed after writing or renamed onto means the library
-    // changed. For Strawberry that is the database and its "-wal" (where a WAL database
-    // commits); the "-journal" and "-shm" files come and go with every write and read, our
-    // own scan's included, so they are left out.
+    // `watchNames` created, written (inotify IN_MODIFY: Strawberry keeps its database open,
+    // so no close follows its writes) or renamed onto (IN_MOVED_TO: Rhythmbox's save) means
+    // the library changed. For Strawberry that is the database and its "-wal" (where a WAL
+    // database commits); the "-journal" and "-shm" files come and go with every write and
+    // read, our own scan's included, so they are left out.
     std::filesystem::path watchFolder;
     std::vector<std::string> watchNames;
     // Named by QUILLABRENTA_LIBRARY rather than found.
