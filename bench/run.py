@@ -4,6 +4,7 @@ import json
 import os
 import re
 import shutil
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -26,14 +27,33 @@ def measure(argv, env=None, stdout=subprocess.DEVNULL):
     return elapsed, peak_kib / 1024.0
 
 
+def env_for(library):
+    env = dict(os.environ)
+    env["QUILLABRENTA_LIBRARY"] = library
+    return env
+
+
 def row(name, seconds, rss=None, note=""):
     rss_text = f"{rss:8.1f} MiB" if rss is not None else " " * 12
     print(f"  {name:<52} {seconds * 1000:9.0f} ms {rss_text}  {note}")
 
 
-def raise_play_counts(source, target, every):
-    """Copies a Library.xml, raising the play count of every `every`-th track by one."""
-    pattern = re.compile(rb"(<key>Play Count</key><integer>)(\d+)(</integer>)")
+# Where each library file keeps a play count.
+COUNT_PATTERNS = {"plist": rb"(<key>Play Count</key><integer>)(\d+)(</integer>)",
+                  "rhythmdb": rb"(<play-count>)(\d+)(</play-count>)"}
+
+
+def raise_play_counts(kind, source, target, every):
+    """Copies a library, raising the play count of every `every`-th counted track by one."""
+    if kind == "strawberry":
+        shutil.copyfile(source, target)
+        db = sqlite3.connect(target)
+        db.execute("UPDATE songs SET playcount = playcount + 1, lastplayed = 1733800000 "
+                   f"WHERE playcount > 0 AND ROWID % {every} = 0")
+        db.commit()
+        db.close()
+        return
+    pattern = re.compile(COUNT_PATTERNS[kind])
     counter = [0]
 
     def bump(match):
@@ -77,14 +97,17 @@ def main():
     if not (os.path.exists(xml) and os.path.exists(fixture)):
         subprocess.run([sys.executable, "bench/generate_library.py", "--songs", str(args.songs),
                         "--xml", xml, "--json", fixture], check=True)
+    rhythmdb = os.path.join(work, "rhythmdb.xml")
+    strawberry = os.path.join(work, "strawberry.db")
+    if not (os.path.exists(rhythmdb) and os.path.exists(strawberry)):
+        subprocess.run([sys.executable, "bench/generate_player_libraries.py", "--songs",
+                        str(args.songs), "--rhythmdb", rhythmdb, "--strawberry", strawberry],
+                       check=True)
     size = os.path.getsize(xml) / 1e6
     print(f"Library: {args.songs} songs, Library.xml {size:.0f} MB, JSON fixture "
-          f"{os.path.getsize(fixture) / 1e6:.0f} MB")
-
-    def env_for(library):
-        env = dict(os.environ)
-        env["QUILLABRENTA_LIBRARY"] = library
-        return env
+          f"{os.path.getsize(fixture) / 1e6:.0f} MB, rhythmdb.xml "
+          f"{os.path.getsize(rhythmdb) / 1e6:.0f} MB, strawberry.db "
+          f"{os.path.getsize(strawberry) / 1e6:.0f} MB")
 
     print("\nLibrary scan")
     # The dump and the floor run in alternation, and each is taken at its best: on a shared
@@ -134,15 +157,39 @@ def main():
             rss = int(out.stderr.strip().splitlines()[-1].split()[1]) / 1024.0
             row(f"{what} ({mb:.0f} MB), {parser}", float(out.stdout) / 1000, rss)
 
-    print("\nCapture worker passes")
-    state = os.path.join(work, "state")
+    print("\nCapture worker passes on Library.xml")
+    raised = os.path.join(work, "Library-raised.xml")
+    xml_steady = capture_passes(exe, os.path.join(work, "state"), xml, raised, "plist",
+                                args.rounds)
+
+    print("\nPlayer libraries (the same songs)")
+    figures = [("Library.xml export", dump_xml, xml_steady)]
+    for name, library, kind in (("Rhythmbox rhythmdb.xml", rhythmdb, "rhythmdb"),
+                                ("Strawberry strawberry.db", strawberry, "strawberry")):
+        print(f"  {name}")
+        dump, rss = min(measure([exe, "--scan-library-json"], env_for(library))
+                        for _ in range(args.rounds))
+        row("--scan-library-json", dump, rss, f"best of {args.rounds}")
+        base, extension = os.path.splitext(library)
+        raised = base + "-raised" + extension
+        steady = capture_passes(exe, base + "-state", library, raised, kind, args.rounds)
+        figures.append((name, dump, steady))
+    print("\n  library                      dump ms  steady ms   against Library.xml")
+    for name, dump, steady in figures:
+        print(f"  {name:<26} {dump * 1000:8.0f} {steady * 1000:10.0f}   "
+              f"{dump / dump_xml:.2f}x, {steady / xml_steady:.2f}x")
+
+
+def capture_passes(exe, state, library, raised, kind, rounds):
+    """A baseline pass, then the steady pass on a copy with 1% of the counts raised; prints
+    both and returns the steady pass's best time."""
     subprocess.run(["rm", "-rf", state], check=True)
     os.makedirs(state)
     with open(os.path.join(state, "ratings-sync.json"), "w") as f:
         f.write('{"baselineSnapshotID":"","favourites":0,"lastError":"","pending":[],'
                 '"schemaVersion":1,"serverBaselineSnapshotID":"","userRated":0}')
     worker = [exe, "--run-capture-worker", "--state-directory", state, "--trigger"]
-    t, rss = measure(worker + ["bench_baseline"], env_for(xml))
+    t, rss = measure(worker + ["bench_baseline"], env_for(library))
     ratings = json.load(open(os.path.join(state, "ratings-sync.json")))
     row("first (baseline) pass, ratings file present", t, rss,
         f"{len(ratings['pending'])} ratings pages queued")
@@ -155,16 +202,15 @@ def main():
         json.dump(ratings, f, separators=(",", ":"), sort_keys=True)
     del ratings
 
-    raised = os.path.join(work, "Library-raised.xml")
     # In a child, so this process stays small: a forked child's peak RSS starts at the parent's.
-    subprocess.run([sys.executable, __file__, "--raise", xml, raised], check=True)
+    subprocess.run([sys.executable, __file__, "--raise", kind, library, raised], check=True)
     journal(os.path.join(state, "nonlibrary-player-sessions.json"), 500, int(time.time()))
     # Each round starts from the same state, and pass and dump alternate as above.
     before = state + "-before-steady"
     subprocess.run(["rm", "-rf", before], check=True)
     shutil.copytree(state, before)
     passes, dumps = [], []
-    for _ in range(max(1, args.rounds // 2 + 1)):
+    for _ in range(max(1, rounds // 2 + 1)):
         shutil.rmtree(state)
         shutil.copytree(before, state)
         passes.append(measure(worker + ["bench_steady"], env_for(raised)))
@@ -178,9 +224,11 @@ def main():
     row("--scan-library-json on the same file", dump_raised, rss)
     print(f"  steady pass / dump = {steady / dump_raised:.2f}x, best of {len(passes)} each "
           f"(target <= 2x, < 300 MiB)")
+    return steady
+
 
 if __name__ == "__main__":
-    if len(sys.argv) == 4 and sys.argv[1] == "--raise":
-        raise_play_counts(sys.argv[2], sys.argv[3], 100)
+    if len(sys.argv) == 5 and sys.argv[1] == "--raise":
+        raise_play_counts(sys.argv[2], sys.argv[3], sys.argv[4], 100)
     else:
         main()

@@ -215,6 +215,7 @@ void AppDelegate::alert(const std::string& text) {
 
 void AppDelegate::render(const CaptureServiceStatus& status) {
     const CaptureServiceStatus previous = std::exchange(status_, status);
+    if (status_.lastScanAt != previous.lastScanAt && env_.scanCompleted) env_.scanCompleted();
     if (status_.lastUploadAt && previous.lastUploadAt != status_.lastUploadAt) {
         if (auto request = refreshCoordinator_.currentConfirmationCheck())
             companionContext_->refresh(request->artist, request->track, request->since);
@@ -237,6 +238,7 @@ void AppDelegate::refreshCompanionState() {
 std::string AppDelegate::diagnosticsText() const {
     DiagnosticsFacts facts = env_.facts;
     facts.launchAtLogin = env_.loginItem.isRegistered();
+    if (env_.libraryDescription) facts.library = env_.libraryDescription();
     return app::diagnosticsText(status_, facts);
 }
 

@@ -64,6 +64,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
         // Subscribes the desktop's events to the handlers below (start-up, after the surface).
         std::function<void()> registerTriggers;
         std::function<void()> terminate;
+        // After each scan: the library may have moved (another player, a new export).
+        std::function<void()> scanCompleted;
+        // The library the scans read, for the diagnostics; empty when none was found.
+        std::function<std::string()> libraryDescription;
         bool playerCaptureEnabled = false;
         std::string productionBaseURL;
         DiagnosticsFacts facts; // launchAtLogin is read afresh

@@ -19,7 +19,7 @@
 #include "platform/linux/desktop/UserSettings.hpp"
 #include "platform/linux/http/HttpClient.hpp"
 #include "platform/linux/keystore/CredentialStore.hpp"
-#include "platform/linux/library/LibraryScannerFactory.hpp"
+#include "platform/linux/library/LibraryLocator.hpp"
 #include "platform/linux/process/SubprocessCaptureWorker.hpp"
 
 #include <QApplication>
@@ -65,14 +65,6 @@ int alreadyRunning(const std::filesystem::path& socket) {
                       "Only one copy can run at a time. Check the menu bar.",
                       {}});
     return 0;
-}
-
-// The library file the application watches: the one the scans read.
-std::optional<std::pair<std::filesystem::path, std::vector<std::string>>> libraryWatchTarget() {
-    const char* configured = std::getenv(libraryFileVariable);
-    if (!configured || !*configured) return std::nullopt;
-    const std::filesystem::path file = std::filesystem::absolute(configured);
-    return std::make_pair(file.parent_path(), std::vector<std::string>{file.filename().string()});
 }
 
 } // namespace
@@ -123,6 +115,7 @@ int runApplication(int argc, char** argv) {
     });
     InstanceChannel channel;
     std::unique_ptr<LibraryWatcher> libraryWatcher;
+    std::optional<LocatedLibrary> library;
     std::unique_ptr<SleepWatcher> sleepWatcher;
     std::shared_ptr<AppDelegate> delegate;
 
@@ -134,10 +127,26 @@ int runApplication(int argc, char** argv) {
     facts.systemVersion =
         (QSysInfo::prettyProductName() + ", kernel " + QSysInfo::kernelVersion()).toStdString();
 
+    // Watches the library the scans read; looked for again after each scan.
+    auto relocateLibrary = [&] {
+        std::optional<LocatedLibrary> found;
+        try {
+            found = locateLibrary();
+        } catch (const std::exception&) {
+            // Nothing to watch: the scan's error says what was looked for.
+        }
+        const bool same = found && library && found->watchFolder == library->watchFolder &&
+                          found->watchNames == library->watchNames;
+        library = std::move(found);
+        if (same) return;
+        libraryWatcher.reset();
+        if (library)
+            libraryWatcher = std::make_unique<LibraryWatcher>(
+                library->watchFolder, library->watchNames, [&] { delegate->libraryChanged(); });
+    };
+
     auto registerTriggers = [&] {
-        if (auto target = libraryWatchTarget())
-            libraryWatcher = std::make_unique<LibraryWatcher>(target->first, target->second,
-                                                              [&] { delegate->libraryChanged(); });
+        relocateLibrary();
         player.setOnPlayerInfo([&](const PlayerInfo& info) { delegate->playerInfoChanged(info); });
         player.setOnPlayerQuit([&](const std::string& id) { delegate->playerQuit(id); });
         if (!player.start())
@@ -183,6 +192,8 @@ int runApplication(int argc, char** argv) {
         .surface = surface,
         .registerTriggers = registerTriggers,
         .terminate = [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); },
+        .scanCompleted = relocateLibrary,
+        .libraryDescription = [&] { return library ? library->description() : std::string(); },
         .playerCaptureEnabled = UserSettings().flag(NonLibraryCapture::defaultsKey),
         .productionBaseURL = endpoints::effectiveBaseURL(),
         .facts = facts,

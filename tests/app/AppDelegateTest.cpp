@@ -247,6 +247,7 @@ class Shell {
     std::shared_ptr<TestWorker> worker = std::make_shared<TestWorker>();
     bool terminated = false;
     int triggersRegistered = 0;
+    int scansCompleted = 0;
     std::shared_ptr<AppDelegate> app;
 
     explicit Shell(bool playerCapture = false,
@@ -274,6 +275,8 @@ class Shell {
             .surface = surface,
             .registerTriggers = [this] { ++triggersRegistered; },
             .terminate = [this] { terminated = true; },
+            .scanCompleted = [this] { ++scansCompleted; },
+            .libraryDescription = [] { return std::string("Rhythmbox library /m/rhythmdb.xml"); },
             .playerCaptureEnabled = playerCapture,
             .productionBaseURL = base,
             .facts = {"1.0.0", "7", "Linux", "Debian GNU/Linux 12, kernel 6.1", false, ""},
@@ -317,7 +320,8 @@ TEST(AppDelegate, StartsUpInOrder) {
 
     EXPECT_EQ(shell.triggersRegistered, 1);
     EXPECT_EQ(shell.triggers(), (std::vector<std::string>{"launch"}));
-    EXPECT_FALSE(journal.exists()); // player capture is off
+    EXPECT_EQ(shell.scansCompleted, 1); // the library is looked for again
+    EXPECT_FALSE(journal.exists());     // player capture is off
     EXPECT_EQ(shell.app->playerSessions(), nullptr);
     EXPECT_TRUE(shell.app->nowPlaying()->enabled());
     // The forced availability check, and the e-mail filled in from the identity answer.
@@ -599,13 +603,13 @@ TEST(AppDelegate, MenuCommands) {
 
     shell.app->copyDiagnostics();
     const std::string installID = shell.app->status().installID;
-    EXPECT_EQ(
-        shell.desktop.clipboard,
-        "Quillabrenta for Mac diagnostics\nApp version: 1.0.0 (7)\n"
-        "Linux: Debian GNU/Linux 12, kernel 6.1\nInstall ID: " +
-            installID +
-            "\nPaired: no\nLaunch at login: on\nLast scan: 22:13:20"
-            "\nLast upload: Never\nPending: 1"); // the first scan's report waits for an account
+    EXPECT_EQ(shell.desktop.clipboard,
+              "Quillabrenta for Mac diagnostics\nApp version: 1.0.0 (7)\n"
+              "Linux: Debian GNU/Linux 12, kernel 6.1\nInstall ID: " +
+                  installID +
+                  "\nPaired: no\nLaunch at login: on\nLast scan: 22:13:20"
+                  // The first scan's report waits for an account; the library line tells which one.
+                  "\nLast upload: Never\nPending: 1\nLibrary: Rhythmbox library /m/rhythmdb.xml");
 
     shell.app->statusItemClicked();
     EXPECT_TRUE(shell.surface.popover);

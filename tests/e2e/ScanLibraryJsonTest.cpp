@@ -8,9 +8,14 @@ using namespace qb::test;
 
 namespace {
 
+// In an empty home, so no player library of this machine's user is found.
 ProcessResult dump(const std::optional<std::string>& library) {
+    static const TempDir home;
     return runProcess(executablePath(), {"--scan-library-json"},
-                      {{"QUILLABRENTA_LIBRARY", library}});
+                      {{"QUILLABRENTA_LIBRARY", library},
+                       {"HOME", home.path().string()},
+                       {"XDG_DATA_HOME", std::nullopt},
+                       {"XDG_CONFIG_HOME", std::nullopt}});
 }
 
 const char* fixture = R"({

@@ -2,25 +2,18 @@
 
 #include "core/common/CaptureError.hpp"
 #include "core/common/HugePages.hpp"
+#include "platform/linux/library/ExpatFileReader.hpp"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
-#include <expat.h>
-#include <fcntl.h>
 #include <limits>
 #include <optional>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace qb {
 
 namespace {
-
-constexpr int readChunkBytes = 256 * 1024;
 
 enum class Element {
     plist,
@@ -413,41 +406,23 @@ struct Frame {
 };
 
 // The expat handlers and the state they share. Errors stop the parser and keep a message.
-class ExportReader {
+class ExportReader : public ExpatFileReader {
   public:
-    ExportReader(XML_Parser parser, std::vector<LibraryMediaItem>& items)
-        : parser_(parser), items_(items) {}
-
-    std::string error;
-
-    static void XMLCALL onStart(void* self, const XML_Char* name, const XML_Char**) {
-        static_cast<ExportReader*>(self)->start(name);
-    }
-    static void XMLCALL onEnd(void* self, const XML_Char*) {
-        static_cast<ExportReader*>(self)->end();
-    }
-    static void XMLCALL onText(void* self, const XML_Char* text, int length) {
-        static_cast<ExportReader*>(self)->collect(text, static_cast<size_t>(length));
-    }
-    static void XMLCALL onEntityDeclaration(void* self, const XML_Char*, int, const XML_Char*, int,
-                                            const XML_Char*, const XML_Char*, const XML_Char*,
-                                            const XML_Char*) {
-        // Entities are the vehicle of expansion attacks; exports never declare any.
-        static_cast<ExportReader*>(self)->fail("entity declarations are not allowed");
+    explicit ExportReader(std::vector<LibraryMediaItem>& items) : items_(items) {
+        XML_SetElementHandler(parser(), onStart, onEnd);
     }
 
-    static void XMLCALL onSkippedEntity(void* self, const XML_Char* name, int) {
-        // Exports use character references only; an unknown entity would silently drop text.
-        static_cast<ExportReader*>(self)->fail(std::string("reference to undefined entity &") +
-                                               name + ";");
+    static void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char**) {
+        self<ExportReader>(data).start(name);
     }
-
-    // Checks the end of the document and gives every item its final media kind.
-    void finish() {
-        if (!sawTracks_) {
-            error = "not a music library export: no \"Tracks\" dictionary";
-            return;
-        }
+    static void XMLCALL onEnd(void* data, const XML_Char*) { self<ExportReader>(data).end(); }
+    static void XMLCALL onText(void* data, const XML_Char* text, int length) {
+        self<ExportReader>(data).collect(text, static_cast<size_t>(length));
+    }
+    // Checks the end of the document and gives every item its final media kind; returns what
+    // is wrong with it.
+    std::string finish() {
+        if (!sawTracks_) return "not a music library export: no \"Tracks\" dictionary";
         std::sort(trackIndex_.begin(), trackIndex_.end());
         for (const auto& [trackID, kind] : playlistKinds_) {
             auto range = std::equal_range(
@@ -458,10 +433,15 @@ class ExportReader {
                 if (item.mediaKind == mediakind::song) item.mediaKind = kind;
             }
         }
+        return {};
     }
 
   private:
-    XML_Parser parser_;
+    // Exports run to about a kilobyte per track; one reservation spares most regrowth.
+    void sized(uint64_t bytes) override {
+        reserveWithHugePages(items_, static_cast<size_t>(bytes / 1024) + 16);
+    }
+
     std::vector<LibraryMediaItem>& items_;
     std::vector<Frame> stack_;
     bool sawRoot_ = false;
@@ -488,20 +468,13 @@ class ExportReader {
     // (Track ID, media kind) from distinguished playlists.
     std::vector<std::pair<int64_t, int64_t>> playlistKinds_;
 
-    void fail(const std::string& message) {
-        if (!error.empty()) return;
-        error = message + " at line " + std::to_string(XML_GetCurrentLineNumber(parser_)) +
-                ", column " + std::to_string(XML_GetCurrentColumnNumber(parser_) + 1);
-        XML_StopParser(parser_, XML_FALSE);
-    }
-
     // Text is only received while a wanted value is read; expat skips the rest (mostly the
     // indentation between elements) without calling out.
     void startCollecting(bool wanted) {
         collecting_ = wanted;
         if (!wanted) return;
         text_.clear();
-        XML_SetCharacterDataHandler(parser_, onText);
+        XML_SetCharacterDataHandler(parser(), onText);
     }
 
     void collect(const char* text, size_t length) {
@@ -510,7 +483,7 @@ class ExportReader {
     }
 
     void start(const char* name) {
-        if (!error.empty()) return;
+        if (failed()) return;
         if (scalar_) return fail(std::string("unexpected element <") + name + "> inside a value");
         const std::optional<Element> element = elementNamed(name);
         if (!sawRoot_) {
@@ -632,7 +605,7 @@ class ExportReader {
     }
 
     void end() {
-        if (!error.empty()) return;
+        if (failed()) return;
         if (scalar_) return endScalar();
         if (stack_.empty()) return;
         const Frame frame = stack_.back();
@@ -649,7 +622,7 @@ class ExportReader {
         const bool collected = collecting_;
         if (collected) {
             collecting_ = false;
-            XML_SetCharacterDataHandler(parser_, nullptr);
+            XML_SetCharacterDataHandler(parser(), nullptr);
         }
         if (element == Element::key) {
             Frame& parent = stack_.back();
@@ -792,82 +765,19 @@ class ExportReader {
     }
 };
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-class ParserHandle {
-  public:
-    ParserHandle() : parser_(XML_ParserCreate(nullptr)) {}
-    ~ParserHandle() {
-        if (parser_) XML_ParserFree(parser_);
-    }
-    ParserHandle(const ParserHandle&) = delete;
-    ParserHandle& operator=(const ParserHandle&) = delete;
-    XML_Parser get() const { return parser_; }
-
-  private:
-    XML_Parser parser_;
-};
-
 } // namespace
 
 PlistLibrarySource::PlistLibrarySource(std::filesystem::path path) : path_(std::move(path)) {}
 
 bool PlistLibrarySource::reloadData() {
     unloadData();
-    auto unavailable = [&](const std::string& detail) {
+    ExportReader reader(items_);
+    std::string problem = reader.parseFile(path_);
+    if (problem.empty()) problem = reader.finish();
+    if (!problem.empty()) {
         unloadData();
-        return CaptureError::libraryUnavailable(path_.string() + ": " + detail);
-    };
-
-    FileDescriptor file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) throw unavailable(std::string("cannot read: ") + std::strerror(errno));
-    struct stat info {};
-    if (::fstat(file.get(), &info) == 0 && S_ISDIR(info.st_mode))
-        throw unavailable("cannot read: it is a directory");
-    // Exports run to about a kilobyte per track; one reservation spares most regrowth.
-    if (info.st_size > 0)
-        reserveWithHugePages(items_, static_cast<size_t>(info.st_size) / 1024 + 16);
-
-    ParserHandle parser;
-    if (!parser.get()) throw unavailable("cannot create an XML parser");
-    ExportReader reader(parser.get(), items_);
-    XML_SetUserData(parser.get(), &reader);
-    XML_SetElementHandler(parser.get(), ExportReader::onStart, ExportReader::onEnd);
-    XML_SetEntityDeclHandler(parser.get(), ExportReader::onEntityDeclaration);
-    XML_SetSkippedEntityHandler(parser.get(), ExportReader::onSkippedEntity);
-
-    for (;;) {
-        void* buffer = XML_GetBuffer(parser.get(), readChunkBytes);
-        if (!buffer) throw unavailable("out of memory while reading");
-        ssize_t count = ::read(file.get(), buffer, readChunkBytes);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            throw unavailable(std::string("cannot read: ") + std::strerror(errno));
-        }
-        const bool last = count == 0;
-        if (XML_ParseBuffer(parser.get(), static_cast<int>(count), last) != XML_STATUS_OK) {
-            if (!reader.error.empty()) throw unavailable(reader.error);
-            throw unavailable(std::string(XML_ErrorString(XML_GetErrorCode(parser.get()))) +
-                              " at line " + std::to_string(XML_GetCurrentLineNumber(parser.get())) +
-                              ", column " +
-                              std::to_string(XML_GetCurrentColumnNumber(parser.get()) + 1));
-        }
-        if (last) break;
+        throw CaptureError::libraryUnavailable(path_.string() + ": " + problem);
     }
-    reader.finish();
-    if (!reader.error.empty()) throw unavailable(reader.error);
     return true;
 }
 

@@ -1,9 +1,11 @@
 #include "platform/linux/library/LibraryScannerFactory.hpp"
 
-#include "TestSupport.hpp"
+#include "PlayerLibraryFiles.hpp"
 #include "core/common/CaptureError.hpp"
 #include "platform/linux/library/JsonLibrarySource.hpp"
 #include "platform/linux/library/PlistLibrarySource.hpp"
+#include "platform/linux/library/RhythmboxLibrarySource.hpp"
+#include "platform/linux/library/StrawberryLibrarySource.hpp"
 
 #include <gtest/gtest.h>
 
@@ -24,21 +26,27 @@ std::string failure(const std::function<void()>& action) {
     return {};
 }
 
-class LibraryVariable : public ::testing::Test {
-  protected:
-    void TearDown() override { ::unsetenv(libraryFileVariable); }
-};
-
+// File names say nothing: a copy may be called anything.
 TEST(LibraryScannerFactory, TellsTheFormatsApartByContent) {
     test::TempDir dir;
     test::writeFile(dir / "library.xml", "\xEF\xBB\xBF\n  {\"mediaItems\": []}");
     test::writeFile(dir / "library.json",
                     "\n<plist version=\"1.0\"><dict><key>Tracks</key><dict/></dict></plist>");
+    test::writeFile(dir / "Library.xml", "<?xml version=\"1.0\" standalone=\"yes\"?>\n"
+                                         "<!-- saved by hand -->\n<rhythmdb version=\"2.0\">\n"
+                                         "</rhythmdb>\n");
+    { test::StrawberryDatabase db(dir / "rhythmdb.xml"); }
     auto json = openLibraryFile(dir / "library.xml");
     EXPECT_NE(dynamic_cast<JsonLibrarySource*>(json.get()), nullptr);
     auto plist = openLibraryFile(dir / "library.json");
     EXPECT_NE(dynamic_cast<PlistLibrarySource*>(plist.get()), nullptr);
     EXPECT_TRUE(plist->reloadData());
+    auto rhythmbox = openLibraryFile(dir / "Library.xml");
+    EXPECT_NE(dynamic_cast<RhythmboxLibrarySource*>(rhythmbox.get()), nullptr);
+    EXPECT_TRUE(rhythmbox->reloadData());
+    auto strawberry = openLibraryFile(dir / "rhythmdb.xml");
+    EXPECT_NE(dynamic_cast<StrawberryLibrarySource*>(strawberry.get()), nullptr);
+    EXPECT_TRUE(strawberry->reloadData());
 }
 
 TEST(LibraryScannerFactory, RefusesFilesThatAreNeither) {
@@ -59,23 +67,21 @@ TEST(LibraryScannerFactory, RefusesFilesThatAreNeither) {
               "cannot read " + dir.path().string() + ": Is a directory");
 }
 
-TEST_F(LibraryVariable, TellsTheUserWhatToSet) {
-    ::unsetenv(libraryFileVariable);
-    const std::string unset = failure([] { makeLibraryScanner()->scan(); });
-    EXPECT_NE(unset.find("set QUILLABRENTA_LIBRARY"), std::string::npos) << unset;
-    ::setenv(libraryFileVariable, "", 1);
-    EXPECT_EQ(failure([] { makeLibraryScanner()->scan(); }), unset);
-}
-
-TEST_F(LibraryVariable, ReadsTheVariableAtScanTime) {
-    test::TempDir dir;
+// The worker's scanner is made once per process, but a test may keep one: each scan finds
+// the library again.
+TEST(LibraryScannerFactory, LocatesTheLibraryAtEachScan) {
+    test::TemporaryHome home;
     auto scanner = makeLibraryScanner();
-    test::writeFile(dir / "lib.json", R"({"mediaItems": [{"persistentID": 42, "mediaKind": 2,
-        "title": "T", "artist": {"name": "A"}, "totalTime": 1, "playCount": 0, "rating": 0,
-        "isRatingComputed": false}]})");
-    ::setenv(libraryFileVariable, (dir / "lib.json").c_str(), 1);
+    const std::string none = failure([&] { scanner->scan(); });
+    EXPECT_EQ(none.rfind("no music library found; looked for Rhythmbox's library at ", 0), 0u)
+        << none;
+
+    std::filesystem::create_directories(home / ".local/share/rhythmbox");
+    test::saveRhythmdb(home / ".local/share/rhythmbox/rhythmdb.xml",
+                       test::rhythmboxSong("T", "A", "file:///m/a.mp3", {{"play-count", "2"}}));
     const LibraryScan scan = scanner->scan();
     ASSERT_EQ(scan.tracks.size(), 1u);
+    EXPECT_EQ(scan.tracks[0].playCount, 2);
     EXPECT_GT(scan.metrics.residentBeforeBytes, 0u);
     EXPECT_GT(scan.metrics.residentAfterReleaseBytes, 0u);
 
