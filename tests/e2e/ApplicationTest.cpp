@@ -107,4 +107,10 @@ TEST(Application, CapturesPairsAndUploadsAsItRuns) {
         readFile("/proc/" + std::to_string(app.process().pid()) + "/cmdline");
     EXPECT_EQ(commandLine.find(token), std::string::npos);
     EXPECT_EQ(commandLine.find("qbt_"), std::string::npos);
+    const std::string environment =
+        readFile("/proc/" + std::to_string(app.process().pid()) + "/environ");
+    EXPECT_EQ(environment.find(token), std::string::npos);
+    EXPECT_EQ(std::filesystem::status(app.stateDirectory()).permissions() &
+                  std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
 }

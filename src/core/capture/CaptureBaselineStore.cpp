@@ -1,6 +1,7 @@
 #include "core/capture/CaptureBaselineStore.hpp"
 
 #include "core/capture/CaptureBaselineCodec.hpp"
+#include "core/capture/PassCommit.hpp"
 #include "core/common/CaptureError.hpp"
 #include "core/common/FileIO.hpp"
 
@@ -27,8 +28,17 @@ CaptureBaseline CaptureBaselineStore::load() const {
 }
 
 void CaptureBaselineStore::save(const CaptureBaseline& baseline) const {
+    write(fileURL_, baseline);
+}
+
+void CaptureBaselineStore::stage(const CaptureBaseline& baseline) const {
+    write(PassCommit::staged(fileURL_), baseline);
+}
+
+void CaptureBaselineStore::write(const std::filesystem::path& file,
+                                 const CaptureBaseline& baseline) const {
     try {
-        fileio::writeAtomically(fileURL_, CaptureBaselineCodec::encode(baseline));
+        fileio::writeAtomically(file, CaptureBaselineCodec::encode(baseline));
     } catch (const CaptureError&) {
         throw;
     } catch (const std::exception& e) {
@@ -37,6 +47,7 @@ void CaptureBaselineStore::save(const CaptureBaseline& baseline) const {
 }
 
 void CaptureBaselineStore::reset() const {
+    fileio::removeIfExists(PassCommit::staged(fileURL_));
     fileio::removeIfExists(fileURL_);
 }
 

@@ -1,5 +1,6 @@
 #include "core/capture/CaptureRuntimeStore.hpp"
 
+#include "core/capture/PassCommit.hpp"
 #include "core/common/CaptureError.hpp"
 #include "core/common/FileIO.hpp"
 #include "core/common/Uuid.hpp"
@@ -27,8 +28,17 @@ CaptureRuntimeState CaptureRuntimeStore::load() const {
 }
 
 void CaptureRuntimeStore::save(const CaptureRuntimeState& state) const {
+    write(fileURL_, state);
+}
+
+void CaptureRuntimeStore::stage(const CaptureRuntimeState& state) const {
+    write(PassCommit::staged(fileURL_), state);
+}
+
+void CaptureRuntimeStore::write(const std::filesystem::path& file,
+                                const CaptureRuntimeState& state) const {
     try {
-        fileio::writeAtomically(fileURL_, json::dump(state.toJson()));
+        fileio::writeAtomically(file, json::dump(state.toJson()));
     } catch (const CaptureError&) {
         throw;
     } catch (const std::exception& e) {
@@ -41,6 +51,7 @@ bool CaptureRuntimeStore::exists() const {
 }
 
 void CaptureRuntimeStore::reset() const {
+    fileio::removeIfExists(PassCommit::staged(fileURL_));
     fileio::removeIfExists(fileURL_);
 }
 

@@ -16,12 +16,16 @@ class CaptureRuntimeStore {
     CaptureRuntimeState load() const;
     // Replaces the file atomically. Throws CaptureError; the old file is then unchanged.
     void save(const CaptureRuntimeState& state) const;
+    // Writes it beside the file, as the commit point of a capture pass (PassCommit).
+    void stage(const CaptureRuntimeState& state) const;
     bool exists() const;
     // Deletes the file if present; throws FileError when that fails.
     void reset() const;
     const std::filesystem::path& fileURL() const { return fileURL_; }
 
   private:
+    void write(const std::filesystem::path& file, const CaptureRuntimeState& state) const;
+
     std::filesystem::path fileURL_;
 };
 

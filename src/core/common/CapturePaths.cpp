@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qb::CapturePaths {
@@ -23,6 +24,8 @@ std::filesystem::path userDataDirectory() {
 std::filesystem::path applicationSupportDirectory() {
     auto directory = userDataDirectory() / "QuillabrentaCapture";
     fileio::createDirectoriesQuietly(directory);
+    // What the user listens to is theirs alone.
+    ::chmod(directory.c_str(), 0700);
     return directory;
 }
 

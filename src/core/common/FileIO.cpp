@@ -84,13 +84,18 @@ void writeAtomically(const std::filesystem::path& path, std::string_view bytes) 
         ::unlink(temporary.c_str());
         failErrno("cannot close", temporary, error);
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        int error = errno;
+    try {
+        moveOver(temporary, path);
+    } catch (const FileError&) {
         ::unlink(temporary.c_str());
-        failErrno("cannot replace", path, error);
+        throw;
     }
+}
+
+void moveOver(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) failErrno("cannot replace", to, errno);
     // Make the rename itself durable.
-    Descriptor directory(::open(path.parent_path().empty() ? "." : path.parent_path().c_str(),
+    Descriptor directory(::open(to.parent_path().empty() ? "." : to.parent_path().c_str(),
                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.get() >= 0) ::fsync(directory.get());
 }

@@ -21,6 +21,9 @@ std::string readWholeFile(const std::filesystem::path& path);
 // target, so a reader sees either the old or the new content and a failure leaves the old.
 void writeAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// Renames a file over another in the same directory, durably; throws FileError.
+void moveOver(const std::filesystem::path& from, const std::filesystem::path& to);
+
 bool exists(const std::filesystem::path& path);
 // Deletes the file when present; a failed deletion of an existing file throws FileError.
 void removeIfExists(const std::filesystem::path& path);

@@ -14,6 +14,9 @@ struct HttpRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     double timeoutSeconds = 30;
+    // The caller needs the status only: the answer's body is read and dropped, whatever its
+    // size, so that a large accepted answer still counts as accepted.
+    bool ignoresBody = false;
 };
 
 struct HttpResponse {

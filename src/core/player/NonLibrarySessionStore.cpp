@@ -1,5 +1,6 @@
 #include "core/player/NonLibrarySessionStore.hpp"
 
+#include "core/capture/PassCommit.hpp"
 #include "core/common/CaptureError.hpp"
 #include "core/common/FileIO.hpp"
 #include "core/player/NonLibraryCapture.hpp"
@@ -32,9 +33,18 @@ NonLibrarySessionJournal NonLibrarySessionStore::load() const {
 }
 
 void NonLibrarySessionStore::save(const NonLibrarySessionJournal& journal) const {
+    write(fileURL_, journal);
+}
+
+void NonLibrarySessionStore::stage(const NonLibrarySessionJournal& journal) const {
+    write(PassCommit::staged(fileURL_), journal);
+}
+
+void NonLibrarySessionStore::write(const std::filesystem::path& file,
+                                   const NonLibrarySessionJournal& journal) const {
     try {
         fileio::createDirectoriesQuietly(fileURL_.parent_path());
-        fileio::writeAtomically(fileURL_, json::dump(journal.toJson()));
+        fileio::writeAtomically(file, json::dump(journal.toJson()));
     } catch (const CaptureError&) {
         throw;
     } catch (const std::exception& e) {
@@ -61,6 +71,7 @@ void NonLibrarySessionStore::append(const PlayerSessionRecord& record) const {
 }
 
 void NonLibrarySessionStore::reset() const {
+    fileio::removeIfExists(PassCommit::staged(fileURL_));
     fileio::removeIfExists(fileURL_);
 }
 

@@ -21,6 +21,8 @@ class NonLibrarySessionStore {
     // Creates the directory, then replaces the file atomically. Throws CaptureError
     // (stateWriteFailed); the old file is then unchanged.
     void save(const NonLibrarySessionJournal& journal) const;
+    // Writes it beside the file, for a capture pass to commit (PassCommit).
+    void stage(const NonLibrarySessionJournal& journal) const;
     // Saves the empty journal when no file exists; an existing file is never read or changed.
     void createIfMissing() const;
     // Adds a finished session, keeping the newest 500. Without a file: does nothing.
@@ -30,6 +32,8 @@ class NonLibrarySessionStore {
     void reset() const;
 
   private:
+    void write(const std::filesystem::path& file, const NonLibrarySessionJournal& journal) const;
+
     std::filesystem::path fileURL_;
 };
 

@@ -1,5 +1,6 @@
 #include "core/service/CaptureController.hpp"
 
+#include "core/capture/PassCommit.hpp"
 #include "core/common/FileIO.hpp"
 #include "core/common/Uuid.hpp"
 
@@ -52,18 +53,27 @@ CaptureController::CaptureController(Options options)
 CaptureController::~CaptureController() = default;
 
 void CaptureController::construct() {
+    // A worker killed with the application may have left its pass half done.
+    std::string unsettled;
+    try {
+        PassCommit::settle(runtimeStore_.fileURL().parent_path());
+    } catch (const std::exception& error) {
+        stateCurrent_ = false;
+        unsettled = error.what();
+    }
     try {
         state_ = runtimeStore_.load();
-        if (!runtimeStore_.exists()) runtimeStore_.save(state_);
+        if (stateCurrent_ && !runtimeStore_.exists()) runtimeStore_.save(state_);
     } catch (const std::exception& error) {
         state_ = CaptureRuntimeState::fresh(makeUuidV4());
         state_.lastError = error.what();
         try {
-            runtimeStore_.save(state_);
+            if (stateCurrent_) runtimeStore_.save(state_);
         } catch (const std::exception&) {
             // Runs on the in-memory state; the next successful save persists it.
         }
     }
+    if (!stateCurrent_) state_.lastError = unsettled;
     connected_ = credentialUsable();
     removeStaleLegacyStateFile(runtimeStore_.fileURL().parent_path());
     if (ratingsStore_.exists()) {
@@ -118,6 +128,10 @@ std::string CaptureController::installID() {
 
 void CaptureController::setPaused(bool value) {
     submit([value](CaptureController& c) {
+        if (!c.reloadStateLocked()) {
+            c.publishLocked();
+            return;
+        }
         CaptureRuntimeState copy = c.state_;
         copy.paused = value;
         try {
@@ -150,6 +164,7 @@ void CaptureController::reset() {
             ratingsSummary_.reset();
             state_ = CaptureRuntimeState::fresh(makeUuidV4());
             runtimeStore_.save(state_);
+            stateCurrent_ = true;
             connected_ = scanning_ = uploading_ = false;
             publishLocked();
         } catch (...) {
@@ -223,12 +238,10 @@ void CaptureController::scanLocked(const std::string& trigger, bool force,
     scanning_ = true;
     publishLocked();
     const CaptureWorkerResult result = worker_->run(trigger);
-    try {
-        state_ = runtimeStore_.load();
-        if (!result.ok) state_.lastError = result.error;
-    } catch (const std::exception& error) {
-        state_.lastError = error.what();
-    }
+    // The worker wrote the files, even when it failed or was killed on the way: only what is
+    // on disk now may be written back.
+    stateCurrent_ = false;
+    if (reloadStateLocked() && !result.ok) state_.lastError = result.error;
     scanning_ = false;
     reloadRatingsSummaryLocked();
     publishLocked();
@@ -291,9 +304,21 @@ void CaptureController::publishLocked() {
 
 // MARK: reconcile drain
 
+bool CaptureController::reloadStateLocked() {
+    if (stateCurrent_) return true;
+    try {
+        PassCommit::settle(runtimeStore_.fileURL().parent_path());
+        state_ = runtimeStore_.load();
+        stateCurrent_ = true;
+    } catch (const std::exception& error) {
+        state_.lastError = error.what();
+    }
+    return stateCurrent_;
+}
+
 void CaptureController::drainLocked(int64_t processed) {
     std::optional<UploadCredential> credential;
-    if (scanning_ || uploading_ || processed >= maxUploadsPerDrain ||
+    if (scanning_ || uploading_ || processed >= maxUploadsPerDrain || !reloadStateLocked() ||
         !credentialUsable(&credential)) {
         connected_ = credential ? credential->isUsable() : credentialUsable();
         publishLocked();
@@ -331,6 +356,10 @@ void CaptureController::handleUploadLocked(const std::string& payloadID, const U
                                            int64_t processed, int64_t startedAt, uint64_t serial) {
     if (isStaleUploadLocked(serial)) return;
     uploading_ = false;
+    if (!reloadStateLocked()) {
+        publishLocked(); // the payload stays in the file and goes out again, same identifier
+        return;
+    }
     CaptureRuntimeState copy = state_;
     auto entry = findByID(copy.pending, payloadID, &PendingPayload::id);
     if (entry == copy.pending.end()) {
@@ -364,18 +393,21 @@ void CaptureController::handleUploadLocked(const std::string& payloadID, const U
         connected_ = false;
         break;
     }
+    bool saved = false;
     try {
         runtimeStore_.save(copy);
         state_ = std::move(copy);
+        saved = true;
     } catch (const std::exception& error) {
-        // The payload stays queued in memory and is sent again with the same identifier.
+        // The payload stays queued and goes out again with the same identifier, but not in
+        // this chain: it would only be sent again at once, up to the chain's end.
         state_.lastError = error.what();
     }
     publishLocked();
     switch (result.kind) {
     case UploadResult::Kind::accepted:
     case UploadResult::Kind::permanentRejected:
-        drainLocked(processed + 1);
+        if (saved) drainLocked(processed + 1);
         break;
     case UploadResult::Kind::transient:
         break;

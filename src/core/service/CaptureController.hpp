@@ -76,6 +76,10 @@ class CaptureController : public std::enable_shared_from_this<CaptureController>
     CaptureServiceStatus statusLocked() const;
     void publishLocked();
     void drainLocked(int64_t processed);
+    // Reads the runtime state back once a worker ran, finishing its pass if it was cut short.
+    // Until that succeeds the state in memory may be older than the file, and nothing may
+    // write it: false.
+    bool reloadStateLocked();
     bool isStaleUploadLocked(uint64_t serial) const;
     void handleUploadLocked(const std::string& payloadID, const UploadResult& result,
                             int64_t processed, int64_t startedAt, uint64_t serial);
@@ -102,6 +106,7 @@ class CaptureController : public std::enable_shared_from_this<CaptureController>
     bool trailingScanPending_ = false;
     CaptureRuntimeState state_;
     bool scanning_ = false;
+    bool stateCurrent_ = true;
     bool uploading_ = false;
     uint64_t uploadSerial_ = 0; // numbers each upload, so a stale answer is recognised
     bool connected_ = false;

@@ -20,6 +20,7 @@ void HttpReconcileTransport::post(const ReconcilePayload& payload,
         return;
     }
     request->headers.emplace_back("Content-Type", "application/json");
+    request->ignoresBody = true; // the status says it all
     http_.send(std::move(*request), [completion = std::move(completion)](HttpResponse response) {
         completion(interpret(response));
     });

@@ -1,6 +1,7 @@
 #include "core/worker/CaptureScanWorker.hpp"
 
 #include "core/capture/LibraryReconciler.hpp"
+#include "core/capture/PassCommit.hpp"
 #include "core/capture/QueuePolicy.hpp"
 #include "core/common/CaptureError.hpp"
 #include "core/player/NonLibrarySessionClassifier.hpp"
@@ -27,6 +28,7 @@ CaptureWorkerResult CaptureScanWorker::run(const std::string& trigger, int64_t o
 }
 
 CaptureWorkerResult CaptureScanWorker::pass(const std::string& trigger, int64_t observedAt) {
+    PassCommit::settle(directory());
     const CaptureRuntimeState runtime = runtimeStore_.load();
     if (runtime.paused) return {true, "", std::nullopt};
 
@@ -74,22 +76,22 @@ CaptureWorkerResult CaptureScanWorker::pass(const std::string& trigger, int64_t 
 
     const auto queue = QueuePolicy::append(result.payloads, runtime.pending);
 
-    CaptureRuntimeState queued = runtime;
-    queued.pending = queue;
-    runtimeStore_.save(queued);
-
+    // The new queue, baseline and journal land together or not at all.
     CaptureBaseline advanced;
     advanced.capturedAt = result.capturedAt;
     advanced.snapshot = std::move(result.snapshot);
-    baselineStore_.save(advanced);
-
+    baselineStore_.stage(advanced);
     if (classifiedJournal) {
         try {
-            nonLibraryStore_.save(*classifiedJournal);
+            nonLibraryStore_.stage(*classifiedJournal);
         } catch (const CaptureError&) {
             // The sessions are classified again next pass with the same observation identifiers.
         }
     }
+    CaptureRuntimeState queued = runtime;
+    queued.pending = queue;
+    runtimeStore_.stage(queued);
+    PassCommit::settle(directory());
 
     recordRatings(scan, runtime.installID, observedAt);
 

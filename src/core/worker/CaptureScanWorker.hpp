@@ -25,6 +25,7 @@ class CaptureScanWorker {
   private:
     CaptureWorkerResult pass(const std::string& trigger, int64_t observedAt);
     CaptureWorkerResult fail(const std::string& message);
+    std::filesystem::path directory() const { return runtimeStore_.fileURL().parent_path(); }
 
     MusicLibraryScanning& scanner_;
     CaptureBaselineStore baselineStore_;

@@ -72,6 +72,14 @@ TEST_F(HttpReconcileTransportTest, StatusesMapToResults) {
     EXPECT_EQ(service->requestsTo(reconcilePath).size(), table.size());
 }
 
+// The client keeps at most 8 MiB of an answer; an accepted payload must not come back as a
+// failure because the service said more than that.
+TEST_F(HttpReconcileTransportTest, AnAcceptedAnswerOfAnySizeIsAccepted) {
+    service->script(reconcilePath, "POST",
+                    Json::array({{{"status", 200}, {"body", std::string(9 << 20, 'x')}}}));
+    EXPECT_EQ(postAndWait(transport, samplePayload(), credential()), UploadResult::accepted());
+}
+
 TEST_F(HttpReconcileTransportTest, RequestCarriesBearerTokenAndSnakeCaseBody) {
     ReconcilePayload payload = samplePayload();
     ASSERT_EQ(postAndWait(transport, payload, credential()), UploadResult::accepted());

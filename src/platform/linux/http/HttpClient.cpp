@@ -61,6 +61,7 @@ struct Transfer {
     static size_t onWrite(char* data, size_t size, size_t count, void* context) {
         auto* self = static_cast<Transfer*>(context);
         size_t bytes = size * count;
+        if (self->request.ignoresBody) return bytes;
         if (bytes > self->limit - self->body.size()) {
             self->tooLarge = true;
             return 0; // aborts the transfer with a write error
@@ -223,8 +224,9 @@ struct HttpClient::Impl {
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headers);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
-        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
-                         static_cast<curl_off_t>(options.maxResponseBytes));
+        if (!request.ignoresBody)
+            curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
+                             static_cast<curl_off_t>(options.maxResponseBytes));
 
         const std::string& method = request.method;
         if (method == "GET") {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/account/CredentialStoring.hpp"
+#include "platform/linux/keystore/FileCredentialStore.hpp"
 
 #include <memory>
 #include <mutex>
@@ -9,8 +10,9 @@
 namespace qb {
 
 // The application's credential store: the Secret Service when one answers on the session
-// bus, otherwise a file readable only by this user. The choice is made once, at first use,
-// so a credential never ends up written to one place and looked for in the other.
+// bus, otherwise a file readable only by this user. Which one is decided once per process, at
+// first use; a file left by a session without a Secret Service moves into it when one answers,
+// so each user has one credential, wherever it was written.
 class CredentialStore : public CredentialStoring {
   public:
     static constexpr const char* defaultService = "io.quillabrenta.capture.mac";
@@ -30,13 +32,13 @@ class CredentialStore : public CredentialStoring {
     void clear() override;
 
   private:
-    CredentialStoring& backend() const;
-
     std::string service_;
     std::string account_;
+    mutable FileCredentialStore file_;
     mutable std::once_flag chosen_;
-    mutable std::unique_ptr<CredentialStoring> backend_;
+    mutable std::unique_ptr<CredentialStoring> backend_; // the Secret Service, when it answers
     mutable bool secretService_ = false;
+    mutable std::mutex fallbackLock_;
 };
 
 } // namespace qb

@@ -47,4 +47,27 @@ void FileCredentialStore::clear() {
     }
 }
 
+namespace {
+constexpr const char* clearedMarker = R"({"cleared":true})";
+}
+
+void FileCredentialStore::markCleared() {
+    const std::filesystem::path directory = file_.parent_path();
+    fileio::createDirectoriesQuietly(directory.parent_path());
+    ::mkdir(directory.c_str(), 0700);
+    try {
+        fileio::writeAtomically(file_, clearedMarker);
+    } catch (const std::exception&) {
+        // Nothing more can be done; the keyring's item, if any, stays.
+    }
+}
+
+bool FileCredentialStore::clearedMarkerPresent() const {
+    try {
+        return fileio::readWholeFile(file_) == clearedMarker;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 } // namespace qb

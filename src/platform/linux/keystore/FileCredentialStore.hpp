@@ -21,6 +21,11 @@ class FileCredentialStore : public CredentialStoring {
     bool save(const UploadCredential& credential) override;
     void clear() override;
 
+    // In a session without a Secret Service, "disconnect" must still reach a credential left in
+    // the keyring by an earlier session: the file then says so until a session with one sees it.
+    void markCleared();
+    bool clearedMarkerPresent() const;
+
   private:
     std::filesystem::path file_;
 };

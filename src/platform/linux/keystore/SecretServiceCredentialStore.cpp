@@ -105,18 +105,33 @@ bool SecretServiceCredentialStore::isAvailable() {
     return available;
 }
 
+// A search that does not unlock: a locked keyring would otherwise put up a password prompt
+// from whichever thread asked, the main one included. Locked, the item reads as absent
+// (not connected) until the user unlocks the keyring.
 std::optional<UploadCredential> SecretServiceCredentialStore::load() const {
     GError* error = nullptr;
-    gchar* secret =
-        secret_password_lookup_sync(&credentialSchema(), nullptr, &error, "service",
-                                    service_.c_str(), "account", account_.c_str(), nullptr);
-    if (error || !secret) {
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
+    if (!service) {
         g_clear_error(&error);
-        if (secret) secret_password_free(secret);
         return std::nullopt;
     }
-    std::optional<UploadCredential> credential = decodeStored(secret);
-    secret_password_free(secret);
+    GHashTable* attributes = secret_attributes_build(
+        &credentialSchema(), "service", service_.c_str(), "account", account_.c_str(), nullptr);
+    GList* items = secret_service_search_sync(service, &credentialSchema(), attributes,
+                                              SECRET_SEARCH_LOAD_SECRETS, nullptr, &error);
+    g_hash_table_unref(attributes);
+    g_object_unref(service);
+    g_clear_error(&error);
+    std::optional<UploadCredential> credential;
+    for (GList* item = items; item && !credential; item = item->next) {
+        SecretValue* value = secret_item_get_secret(SECRET_ITEM(item->data));
+        if (!value) continue; // locked
+        gsize length = 0;
+        const gchar* text = secret_value_get(value, &length);
+        credential = decodeStored(std::string_view(text, length));
+        secret_value_unref(value);
+    }
+    g_list_free_full(items, g_object_unref);
     return credential;
 }
 

@@ -3,6 +3,7 @@
 #include "core/common/TextFolding.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -54,17 +55,33 @@ CaptureWorkerResult failure(std::string error) {
     return result;
 }
 
-// Reads both pipes to their end together, so a child filling one cannot stall on it.
-void readBoth(Pipe& out, Pipe& err, std::string& outBytes, std::string& errBytes) {
+// Reads both pipes to their end together, so a child filling one cannot stall on it. Past the
+// deadline the child is killed (its pipes then end); returns false in that case.
+bool readBoth(Pipe& out, Pipe& err, std::string& outBytes, std::string& errBytes, pid_t child,
+              std::chrono::steady_clock::time_point deadline) {
     pollfd fds[2] = {{out.readEnd(), POLLIN, 0}, {err.readEnd(), POLLIN, 0}};
     std::string* sinks[2] = {&outBytes, &errBytes};
     int open = 2;
+    bool killed = false;
     std::vector<char> buffer(1 << 16);
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        int wait = -1;
+        if (!killed) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                ::kill(-child, SIGKILL); // its own process group: anything it started goes too
+                killed = true;
+            } else {
+                wait = static_cast<int>(std::min<int64_t>(left.count() + 1, INT32_MAX));
+            }
+        }
+        const int ready = ::poll(fds, 2, wait);
+        if (ready < 0) {
             if (errno == EINTR) continue;
             break;
         }
+        if (ready == 0) continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
                 continue;
@@ -79,6 +96,7 @@ void readBoth(Pipe& out, Pipe& err, std::string& outBytes, std::string& errBytes
     }
     out.closeRead();
     err.closeRead();
+    return !killed;
 }
 
 int waitForExit(pid_t pid) {
@@ -117,8 +135,10 @@ std::optional<CaptureWorkerResult> decodeResult(const std::string& bytes) {
 } // namespace
 
 SubprocessCaptureWorker::SubprocessCaptureWorker(std::filesystem::path executable,
-                                                 std::filesystem::path stateDirectory)
-    : executable_(std::move(executable)), stateDirectory_(std::move(stateDirectory)) {}
+                                                 std::filesystem::path stateDirectory,
+                                                 std::chrono::seconds timeout)
+    : executable_(std::move(executable)), stateDirectory_(std::move(stateDirectory)),
+      timeout_(timeout) {}
 
 CaptureWorkerResult SubprocessCaptureWorker::run(const std::string& trigger) {
     try {
@@ -157,7 +177,9 @@ CaptureWorkerResult SubprocessCaptureWorker::run(const std::string& trigger) {
         sigaddset(&defaults, SIGPIPE);
         posix_spawnattr_setsigmask(&attributes, &none);
         posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                                  POSIX_SPAWN_SETPGROUP);
 
         pid_t pid = 0;
         const int spawned =
@@ -169,8 +191,12 @@ CaptureWorkerResult SubprocessCaptureWorker::run(const std::string& trigger) {
         if (spawned != 0) return cannotStart(spawned);
 
         std::string outBytes, errBytes;
-        readBoth(out, err, outBytes, errBytes);
+        const bool finished = readBoth(out, err, outBytes, errBytes, pid,
+                                       std::chrono::steady_clock::now() + timeout_);
         const int status = waitForExit(pid);
+        if (!finished)
+            return failure("capture worker stopped: no result within " +
+                           std::to_string(timeout_.count()) + " seconds");
 
         if (status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
             if (std::optional<CaptureWorkerResult> result = decodeResult(outBytes)) return *result;

@@ -2,6 +2,7 @@
 
 #include "core/service/CaptureWorkerRunning.hpp"
 
+#include <chrono>
 #include <filesystem>
 
 namespace qb {
@@ -10,7 +11,13 @@ namespace qb {
 // library's memory leaves with that process.
 class SubprocessCaptureWorker : public CaptureWorkerRunning {
   public:
-    SubprocessCaptureWorker(std::filesystem::path executable, std::filesystem::path stateDirectory);
+    // A scan of 100,000 songs takes seconds; a worker still running after the time-out is
+    // stuck (a hung disk, a library on a dead network share) and is killed, so the service's
+    // queue, which waits for it, moves again.
+    static constexpr std::chrono::seconds defaultTimeout{600};
+
+    SubprocessCaptureWorker(std::filesystem::path executable, std::filesystem::path stateDirectory,
+                            std::chrono::seconds timeout = defaultTimeout);
 
     const std::filesystem::path& executable() const { return executable_; }
     const std::filesystem::path& stateDirectory() const { return stateDirectory_; }
@@ -24,6 +31,7 @@ class SubprocessCaptureWorker : public CaptureWorkerRunning {
   private:
     std::filesystem::path executable_;
     std::filesystem::path stateDirectory_;
+    std::chrono::seconds timeout_;
 };
 
 } // namespace qb

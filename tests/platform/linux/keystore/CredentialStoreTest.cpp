@@ -440,3 +440,56 @@ TEST_F(SecretServiceCredentialStoreTest, LoadsFromSeveralThreadsAtOnce) {
         thread.join();
     EXPECT_EQ(loaded.load(), 20);
 }
+
+// What a session without a Secret Service left in the file is newer than the keyring's item:
+// it moves in (or, as a "cleared" marker, removes the item), and the file goes.
+TEST_F(SecretServiceCredentialStoreTest, TheFileOfASessionWithoutKeyringMovesIn) {
+    const std::filesystem::path file = session->dir / "config" / "quillabrenta" / "credential.json";
+    SecretServiceCredentialStore keyring(service, account);
+
+    ASSERT_TRUE(keyring.save(paired("tok_stale_other_account")));
+    ASSERT_TRUE(FileCredentialStore(file).save(paired("tok_from_the_file")));
+    CredentialStore store;
+    EXPECT_EQ(store.load(), paired("tok_from_the_file"));
+    EXPECT_EQ(keyring.load(), paired("tok_from_the_file"));
+    EXPECT_FALSE(fileio::exists(file));
+    EXPECT_EQ(itemsInKeyring(), 1u);
+
+    FileCredentialStore(file).markCleared(); // "Disconnect" in a session without a keyring
+    EXPECT_EQ(store.load(), std::nullopt);
+    EXPECT_EQ(itemsInKeyring(), 0u);
+    EXPECT_FALSE(fileio::exists(file));
+
+    // Clearing reaches both places.
+    ASSERT_TRUE(keyring.save(paired()));
+    ASSERT_TRUE(FileCredentialStore(file).save(paired("tok_file")));
+    store.clear();
+    EXPECT_EQ(itemsInKeyring(), 0u);
+    EXPECT_FALSE(fileio::exists(file));
+}
+
+TEST(CredentialStoreChoiceTest, DisconnectingWithoutAKeyringLeavesAMarkerForTheNextSession) {
+    PrivateSession session;
+    std::string problem = session.start(false);
+    if (!problem.empty()) GTEST_SKIP() << problem;
+    CredentialStore store;
+    ASSERT_TRUE(store.save(paired()));
+    store.clear();
+    EXPECT_EQ(store.load(), std::nullopt);
+    const std::filesystem::path file = session.dir / "config" / "quillabrenta" / "credential.json";
+    EXPECT_TRUE(FileCredentialStore(file).clearedMarkerPresent());
+}
+
+// Last of the keyring's tests: nothing unlocks it again without a person at a prompt.
+TEST_F(SecretServiceCredentialStoreTest, ZLockedKeyringReadsAsNotConnectedWithoutAPrompt) {
+    SecretServiceCredentialStore keyring(service, account);
+    ASSERT_TRUE(keyring.save(paired()));
+    test::ProcessResult locked = test::runProcess(
+        findProgram("dbus-send"),
+        {"--session", "--print-reply", "--dest=org.freedesktop.secrets", "/org/freedesktop/secrets",
+         "org.freedesktop.Secret.Service.Lock",
+         "array:objpath:/org/freedesktop/secrets/collection/login"});
+    ASSERT_EQ(locked.status, 0) << locked.err;
+    EXPECT_EQ(keyring.load(), std::nullopt);
+    EXPECT_EQ(CredentialStore().load(), std::nullopt);
+}

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <chrono>
 
 namespace qb {
@@ -113,7 +115,14 @@ INSTANTIATE_TEST_SUITE_P(
               {"iTunes Library.xml"},
               nullptr,
               "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
-              "XDG_MUSIC_DIR=\"$HOME/Musik/\"\n"}));
+              "XDG_MUSIC_DIR=\"$HOME/Musik/\"\n"}),
+    // Named by the place, so a failure says which one.
+    [](const ::testing::TestParamInfo<Place>& info) {
+        std::string name = std::to_string(info.index) + "_";
+        for (char c : std::string(info.param.file))
+            name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    });
 
 TEST(LibraryLocator, PrefersAPlayerThenTheLibraryChangedMostRecently) {
     TemporaryHome home;

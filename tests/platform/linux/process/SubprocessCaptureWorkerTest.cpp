@@ -16,11 +16,12 @@ namespace {
 class SubprocessCaptureWorkerTest : public ::testing::Test {
   protected:
     // A worker whose executable is a shell script with the given body.
-    SubprocessCaptureWorker workerRunning(const std::string& body) {
+    SubprocessCaptureWorker workerRunning(const std::string& body,
+                                          std::chrono::seconds timeout = std::chrono::seconds(60)) {
         std::filesystem::path script = dir / ("worker" + std::to_string(++scripts) + ".sh");
         test::writeFile(script, "#!/bin/sh\n" + body + "\n");
         std::filesystem::permissions(script, std::filesystem::perms(0755));
-        return SubprocessCaptureWorker(script, stateDirectory);
+        return SubprocessCaptureWorker(script, stateDirectory, timeout);
     }
 
     // Writes a JSON document for the script to print with cat.
@@ -156,4 +157,14 @@ TEST_F(SubprocessCaptureWorkerTest, LargeOutputOnBothStreamsDoesNotStall) {
         workerRunning("head -c 1048576 /dev/zero | tr '\\0' ' '; echo 'out of memory' >&2; exit 1")
             .run("launch");
     EXPECT_EQ(failed.error, "out of memory");
+}
+
+TEST_F(SubprocessCaptureWorkerTest, AWorkerThatNeverEndsIsStoppedAtTheTimeOut) {
+    // The shell's own child holds the pipes too: the whole process group must go.
+    const CaptureWorkerResult result =
+        workerRunning("echo '{\"ok\":true'; sleep 60; echo late", std::chrono::seconds(1))
+            .run("launch");
+    EXPECT_EQ(result,
+              (CaptureWorkerResult{false, "capture worker stopped: no result within 1 seconds",
+                                   std::nullopt}));
 }
