@@ -162,6 +162,21 @@ void AppDelegate::playerQuit(const std::string& identifier) {
     scheduleScan("music_boundary_hint", playerBoundaryDelay);
 }
 
+void AppDelegate::playerSwitched() {
+    if (playerSessions_) playerSessions_->discard();
+}
+
+void AppDelegate::playerRestarted() {
+    if (!started() || !playerSessions_) return;
+    const std::optional<MusicPlayerInfoSample>& current = nowPlaying_->current();
+    if (!current) return;
+    // A stop and the same song again, as the accumulator would have seen them.
+    const MusicPlayerInfoSample sample = *current;
+    sampleChanged(std::nullopt);
+    sampleChanged(sample);
+    scheduleScan("music_boundary_hint", playerBoundaryDelay);
+}
+
 void AppDelegate::didWake() {
     if (started()) scheduleScan("wake", wakeDelay);
 }

@@ -86,6 +86,10 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     void libraryChanged();
     void playerInfoChanged(const PlayerInfo& info);
     void playerQuit(const std::string& identifier);
+    // Another player is followed now: its session did not start at a boundary anybody saw.
+    void playerSwitched();
+    // The followed player started its song over: one play ended, another begins.
+    void playerRestarted();
     void didWake();
     void applicationBecameActive();
     void openURLs(const std::vector<std::string>& urls);

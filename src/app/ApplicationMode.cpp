@@ -149,6 +149,8 @@ int runApplication(int argc, char** argv) {
         relocateLibrary();
         player.setOnPlayerInfo([&](const PlayerInfo& info) { delegate->playerInfoChanged(info); });
         player.setOnPlayerQuit([&](const std::string& id) { delegate->playerQuit(id); });
+        player.setOnPlayerSwitched([&] { delegate->playerSwitched(); });
+        player.setOnPlayerRestarted([&] { delegate->playerRestarted(); });
         if (!player.start())
             std::fputs("Quillabrenta for Mac: no session bus, so no media player is heard.\n",
                        stderr);

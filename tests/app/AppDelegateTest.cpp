@@ -440,6 +440,27 @@ TEST(AppDelegate, PlayerSessionsAreJournalledOnlyWithAUsableCredential) {
     EXPECT_EQ(shell.surface.nowPlaying, "Now: Artist \u2013 Four");
 }
 
+TEST(AppDelegate, AReplayEndsOneSessionAndASwitchStartsOneWithoutBoundary) {
+    Shell shell(true);
+    shell.credentials.stored = credential("token-1", "acct-1");
+    shell.start();
+    NonLibrarySessionStore journal(shell.dir.path());
+    shell.app->playerInfoChanged(playing("Artist", "Loop"));
+    shell.time.advance(200);
+    shell.app->playerRestarted(); // the same song from its start
+    shell.time.advance(100);
+    shell.app->playerSwitched(); // another player: its session has no known start
+    shell.app->playerInfoChanged(playing("Artist", "Other"));
+    shell.time.advance(50);
+    shell.app->playerInfoChanged(playing("Artist", "Third"));
+    shell.settle();
+    std::vector<std::tuple<std::string, int64_t, bool>> journalled;
+    for (const auto& session : journal.load().sessions)
+        journalled.emplace_back(session.track, session.playingMS, session.boundaryObserved);
+    EXPECT_EQ(journalled, (std::vector<std::tuple<std::string, int64_t, bool>>{
+                              {"Loop", 200000, false}, {"Other", 50000, false}}));
+}
+
 TEST(AppDelegate, PauseAndResume) {
     Shell shell(true);
     shell.credentials.stored = credential("token-1", "acct-1");

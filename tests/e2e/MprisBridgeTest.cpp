@@ -67,6 +67,8 @@ struct Harness {
     std::vector<PlayerInfo> infos;
     std::vector<PlayerSessionRecord> records;
     int quits = 0;
+    int switches = 0;
+    int restarts = 0;
 
     explicit Harness(const std::string& preferred = {}) : bridge(preferred) {
         observer = NowPlayingObserver::create(
@@ -80,6 +82,8 @@ struct Harness {
             ++quits;
             observer->runningApplicationTerminated(identifier);
         });
+        bridge.setOnPlayerSwitched([this] { ++switches; });
+        bridge.setOnPlayerRestarted([this] { ++restarts; });
         observer->setOnSampleChange([this](const std::optional<MusicPlayerInfoSample>& sample) {
             if (auto record = sessions.observe(sample, systemWallTime(), uptimeSeconds()))
                 records.push_back(*record);
@@ -123,7 +127,7 @@ TEST(MprisBridgeTest, FollowsPlayingPausedTrackChangeAndStop) {
     ASSERT_TRUE(h.bridge.start());
     ASSERT_TRUE(h.waitForTrack("Beta", true));
     EXPECT_EQ(*h.observer->current(),
-              (MusicPlayerInfoSample{"Alpha", "Beta", "Gamma", true, 215000, ""}));
+              (MusicPlayerInfoSample{"Alpha, Second Artist", "Beta", "Gamma", true, 215000, ""}));
     EXPECT_EQ(h.bridge.followedPlayer(), "org.mpris.MediaPlayer2.testplayer");
     EXPECT_TRUE(h.bridge.isPlayerRunning());
 
@@ -169,7 +173,7 @@ TEST(MprisBridgeTest, WrongTypedValuesAreLeftOutWithoutHarm) {
     ASSERT_TRUE(h.bridge.start());
     Emitter player("testplayer");
     player.command(R"({"status": "Playing", "metadata": {"xesam:title": ["s", "Beta"],
-        "xesam:artist": ["s", "Alpha"], "mpris:length": ["s", "215000000"],
+        "xesam:artist": ["i", 7], "mpris:length": ["s", "215000000"],
         "xesam:album": ["as", ["Gamma"]]}})");
     ASSERT_TRUE(h.waitForInfo([](const PlayerInfo& info) { return text(info, "Name") == "Beta"; }));
     const PlayerInfo info = h.infos.back();
@@ -234,7 +238,7 @@ TEST(MprisBridgeTest, QuittingPlayerEndsTheItemWithAStopReport) {
     EXPECT_EQ(h.records[0].finaliseReason, PlayerSessionEnd::playerStopped);
 }
 
-TEST(MprisBridgeTest, DefaultRuleKeepsTheFirstPlayingPlayerUntilItQuits) {
+TEST(MprisBridgeTest, FollowsThePlayerThatPlays) {
     PrivateBus bus;
     Harness h;
     ASSERT_TRUE(h.bridge.start());
@@ -253,22 +257,81 @@ TEST(MprisBridgeTest, DefaultRuleKeepsTheFirstPlayingPlayerUntilItQuits) {
     ASSERT_TRUE(h.waitForTrack("Two", true));
     EXPECT_EQ(h.bridge.followedPlayer(), "org.mpris.MediaPlayer2.two");
 
-    // The other one starts playing: the followed one keeps its place. The pause of "two"
-    // after it shows that the signal of "one" has been seen and passed over.
+    // The other one starts playing while the followed one plays: it keeps its place.
     one.command(R"({"status": "Playing"})");
-    two.command(R"({"status": "Paused"})");
-    ASSERT_TRUE(h.waitForTrack("Two", false));
+    two.command(R"({"metadata": {"xesam:title": ["s", "Two"], "xesam:artist": ["as", ["Second"]],
+        "xesam:album": ["s", "Still here"]}})");
+    ASSERT_TRUE(
+        h.waitForInfo([](const PlayerInfo& i) { return text(i, "Album") == "Still here"; }));
     for (const PlayerInfo& info : h.infos)
         EXPECT_NE(text(info, "Name"), "One");
 
-    two.quit();
+    // The followed one pauses while the other plays: the one that plays is followed, after a
+    // stop of the old item and the switch.
+    two.command(R"({"status": "Paused"})");
     ASSERT_TRUE(h.waitForTrack("One", true));
     EXPECT_EQ(h.quits, 1);
+    EXPECT_EQ(h.switches, 1);
     EXPECT_EQ(h.bridge.followedPlayer(), "org.mpris.MediaPlayer2.one");
-    // Two's stop is reported before One's item.
     ASSERT_GE(h.reporter.reports.size(), 2u);
     EXPECT_TRUE(h.reporter.reports[h.reporter.reports.size() - 2].stop);
     EXPECT_EQ(h.reporter.reports.back().sample.track, "One");
+
+    // A paused player that starts again while the followed one is paused takes over too.
+    one.command(R"({"status": "Paused"})");
+    ASSERT_TRUE(h.waitForTrack("One", false));
+    two.command(R"({"status": "Playing"})");
+    ASSERT_TRUE(h.waitForTrack("Two", true));
+    EXPECT_EQ(h.switches, 2);
+}
+
+TEST(MprisBridgeTest, MirrorsAndPhonesAreNotFollowedAndArtistsAreJoined) {
+    PrivateBus bus;
+    Harness h;
+    ASSERT_TRUE(h.bridge.start());
+    Emitter mirror("playerctld");
+    Emitter phone("kdeconnect.mpris_000001");
+    for (Emitter* e : {&mirror, &phone})
+        e->command(R"({"status": "Playing", "metadata": {"xesam:title": ["s", "Elsewhere"],
+            "xesam:artist": ["as", ["Someone"]]}})");
+    Emitter player("testplayer");
+    player.command(R"({"status": "Playing", "metadata": {"xesam:title": ["s", "Here"],
+        "xesam:artist": ["s", "Solo Artist"]}})");
+    ASSERT_TRUE(h.waitForTrack("Here", true));
+    EXPECT_EQ(h.observer->current()->artist, "Solo Artist");
+    EXPECT_EQ(h.bridge.followedPlayer(), "org.mpris.MediaPlayer2.testplayer");
+    player.command(R"({"metadata": {"xesam:title": ["s", "Duet"],
+        "xesam:artist": ["as", ["One", "", "Two"]]}})");
+    ASSERT_TRUE(h.waitForTrack("Duet", true));
+    EXPECT_EQ(h.observer->current()->artist, "One, Two");
+    EXPECT_EQ(h.switches, 0);
+    EXPECT_TRUE(MprisPlayerBridge::isMirrorOrRemote("org.mpris.MediaPlayer2.kdeconnect"));
+    EXPECT_FALSE(MprisPlayerBridge::isMirrorOrRemote("org.mpris.MediaPlayer2.kdeconnectx"));
+}
+
+// A loop or a repeat replays the same song; only a seek to its start or a new track id tells.
+TEST(MprisBridgeTest, AReplayOfTheSameSongIsReportedAsARestart) {
+    PrivateBus bus;
+    Harness h;
+    h.bridge.setReplayThreshold(200ms);
+    ASSERT_TRUE(h.bridge.start());
+    Emitter player("testplayer");
+    player.command(alphaBeta);
+    ASSERT_TRUE(h.waitForTrack("Beta", true));
+
+    player.command(R"({"seeked": 0})"); // too soon after the start: the user scrubbing back
+    h.loop.runFor(300ms);
+    EXPECT_EQ(h.restarts, 0);
+    player.command(R"({"seeked": 90000000})"); // forward, not to the start
+    player.command(R"({"seeked": 500000})");
+    ASSERT_TRUE(h.waitFor([&] { return h.restarts == 1; }));
+
+    // The same song under a new track id, as a repeating playlist gives it.
+    h.loop.runFor(300ms);
+    player.command(
+        std::string(alphaBeta).replace(std::string(alphaBeta).find("track/1"), 7, "track/2"));
+    ASSERT_TRUE(h.waitFor([&] { return h.restarts == 2; }));
+    EXPECT_EQ(h.quits, 0);
 }
 
 TEST(MprisBridgeTest, PreferredPlayerIsFollowedEvenWhenPausedAndCanBeChanged) {

@@ -13,6 +13,7 @@ from standard input and answers each with "ok" (or "error ...") on standard outp
                                              replace Metadata (typed values) and announce it
   "signal": false beside either              change without PropertiesChanged
   "invalidate": true beside either           announce only the names (invalidated_properties)
+  {"seeked": 0}                              emit Seeked with a position in microseconds
   {"quit": true}                             release the name and exit
 """
 
@@ -79,6 +80,10 @@ class Player(dbus.service.Object):
     def PropertiesChanged(self, interface, changed, invalidated):
         pass
 
+    @dbus.service.signal(PLAYER, signature="x")
+    def Seeked(self, position):
+        pass
+
     def change(self, changed, signal, invalidate):
         self.props.update(changed)
         if not signal:
@@ -109,6 +114,10 @@ def main():
         if command.get("quit"):
             loop.quit()
             return False
+        if "seeked" in command:
+            player.Seeked(dbus.Int64(command["seeked"]))
+            player.connection.flush()
+            return True
         changed = {}
         if "status" in command:
             status = command["status"]

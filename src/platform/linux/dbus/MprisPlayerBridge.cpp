@@ -21,8 +21,15 @@ constexpr const char* propertiesChangedMatch =
     "type='signal',path='/org/mpris/MediaPlayer2',interface='org.freedesktop.DBus.Properties',"
     "member='PropertiesChanged',arg0='org.mpris.MediaPlayer2.Player'";
 
+constexpr const char* seekedMatch =
+    "type='signal',path='/org/mpris/MediaPlayer2',interface='org.mpris.MediaPlayer2.Player',"
+    "member='Seeked'";
+
 // A storm of signals must not keep the main thread in one dispatch for ever.
 constexpr int messagesPerDispatch = 256;
+
+// A seek this close to the start, long enough after the song began, starts it over.
+constexpr int64_t restartPositionMicroseconds = 3'000'000;
 
 bool isPlayerName(const std::string& name) {
     const size_t prefixLength = std::strlen(busNamePrefix);
@@ -46,6 +53,11 @@ std::string MprisPlayerBridge::busNameFor(const std::string& preference) {
     return busNamePrefix + preference;
 }
 
+bool MprisPlayerBridge::isMirrorOrRemote(const std::string& busName) {
+    return busName == std::string(busNamePrefix) + "playerctld" ||
+           matchesPreference(busName, std::string(busNamePrefix) + "kdeconnect");
+}
+
 bool MprisPlayerBridge::matchesPreference(const std::string& busName,
                                           const std::string& preferredBusName) {
     if (preferredBusName.empty()) return false;
@@ -62,6 +74,7 @@ bool MprisPlayerBridge::start() {
     bus_.reset(bus);
     // Subscribe before listing, so that no player can slip between the list and the signals.
     if (!subscribe()) {
+        seekedMatch_.reset();
         propertiesMatch_.reset();
         ownerMatch_.reset();
         bus_.reset();
@@ -81,6 +94,9 @@ bool MprisPlayerBridge::subscribe() {
     if (sd_bus_add_match(bus_.get(), &slot, propertiesChangedMatch, onPropertiesChanged, this) < 0)
         return false;
     propertiesMatch_.reset(slot);
+    slot = nullptr;
+    if (sd_bus_add_match(bus_.get(), &slot, seekedMatch, onSeeked, this) < 0) return false;
+    seekedMatch_.reset(slot);
     return true;
 }
 
@@ -149,7 +165,7 @@ void MprisPlayerBridge::playerVanished(const std::string& name) {
     if (players_.erase(name) == 0) return;
     if (followed_ != name) return;
     followed_.reset();
-    pending_.push_back({true, {}});
+    pending_.push_back({Delivery::Kind::quit, {}});
     followNext();
 }
 
@@ -171,9 +187,24 @@ int MprisPlayerBridge::onGetAllReply(sd_bus_message* message, void* userdata,
     if (sd_bus_message_is_method_error(message, nullptr)) return 0;
     MprisPropertiesChange change;
     if (MprisPropertiesReader::read(message, change) < 0) return 0;
+    const MprisMetadata before = player->state.metadata;
     player->state.apply(change);
     player->known = true;
-    player->bridge->stateChanged(*player);
+    player->bridge->stateChanged(*player, before);
+    return 0;
+}
+
+int MprisPlayerBridge::onSeeked(sd_bus_message* message, void* userdata, sd_bus_error* /*error*/) {
+    auto* self = static_cast<MprisPlayerBridge*>(userdata);
+    const char* sender = sd_bus_message_get_sender(message);
+    int64_t position = 0;
+    if (!sender || sd_bus_message_read_basic(message, SD_BUS_TYPE_INT64, &position) < 0) return 0;
+    Player* followed = self->followedState();
+    if (!followed || followed->owner != sender || position >= restartPositionMicroseconds) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - followed->itemSince < self->replayThreshold_) return 0;
+    followed->itemSince = now;
+    self->pending_.push_back({Delivery::Kind::restarted, {}});
     return 0;
 }
 
@@ -204,27 +235,63 @@ int MprisPlayerBridge::onPropertiesChanged(sd_bus_message* message, void* userda
     for (Player* player : targets) {
         if (refetch) self->requestState(*player);
         if (!change.statusAnnounced && !change.metadataAnnounced) continue;
+        const MprisMetadata before = player->state.metadata;
         player->state.apply(change);
         player->known = true;
-        self->stateChanged(*player);
+        self->stateChanged(*player, before);
     }
     return 0;
 }
 
-void MprisPlayerBridge::stateChanged(Player& player) {
+MprisPlayerBridge::Player* MprisPlayerBridge::followedState() {
+    if (!followed_) return nullptr;
+    auto it = players_.find(*followed_);
+    return it == players_.end() ? nullptr : it->second.get();
+}
+
+void MprisPlayerBridge::stateChanged(Player& player, const MprisMetadata& before) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!player.state.sameItem(before)) {
+        player.itemSince = now;
+    } else if (followed_ == player.name && before.trackID && player.state.metadata.trackID &&
+               *before.trackID != *player.state.metadata.trackID) {
+        player.itemSince = now;
+        pending_.push_back({Delivery::Kind::restarted, {}});
+    }
     if (followed_ == player.name) {
-        pending_.push_back({false, player.state.playerInfo()});
+        pending_.push_back({Delivery::Kind::info, player.state.playerInfo()});
+        // It stopped playing while another plays: that one is what the user listens to.
+        if (!player.state.isPlaying() && preferred_.empty()) {
+            for (const auto& [name, other] : players_) {
+                if (other.get() != &player && shouldFollow(*other)) {
+                    switchTo(*other);
+                    break;
+                }
+            }
+        }
         return;
     }
-    if (followed_ || !shouldFollow(player)) return;
+    if (!shouldFollow(player)) return;
+    if (!followed_) {
+        followed_ = player.name;
+        pending_.push_back({Delivery::Kind::info, player.state.playerInfo()});
+        return;
+    }
+    const Player* current = followedState();
+    if (preferred_.empty() && (!current || !current->state.isPlaying())) switchTo(player);
+}
+
+void MprisPlayerBridge::switchTo(const Player& player) {
+    leaveFollowed();
+    pending_.push_back({Delivery::Kind::switched, {}});
     followed_ = player.name;
-    pending_.push_back({false, player.state.playerInfo()});
+    pending_.push_back({Delivery::Kind::info, player.state.playerInfo()});
 }
 
 bool MprisPlayerBridge::shouldFollow(const Player& player) const {
     if (!player.known) return false;
     if (!preferred_.empty()) return matchesPreference(player.name, preferred_);
-    return player.state.isPlaying();
+    return !isMirrorOrRemote(player.name) && player.state.isPlaying();
 }
 
 void MprisPlayerBridge::followNext() {
@@ -235,13 +302,13 @@ void MprisPlayerBridge::followNext() {
     }
     if (!next) return;
     followed_ = next->name;
-    pending_.push_back({false, next->state.playerInfo()});
+    pending_.push_back({Delivery::Kind::info, next->state.playerInfo()});
 }
 
 void MprisPlayerBridge::leaveFollowed() {
     if (!followed_) return;
     followed_.reset();
-    pending_.push_back({true, {}});
+    pending_.push_back({Delivery::Kind::quit, {}});
 }
 
 void MprisPlayerBridge::follow(const std::string& preferredPlayer) {
@@ -292,6 +359,7 @@ void MprisPlayerBridge::dispatch() {
 void MprisPlayerBridge::connectionLost() {
     // Nothing can be heard any more: the followed player counts as gone.
     players_.clear();
+    seekedMatch_.reset();
     propertiesMatch_.reset();
     ownerMatch_.reset();
     bus_.reset();
@@ -305,10 +373,19 @@ void MprisPlayerBridge::flush() {
     flushing_ = true;
     for (size_t i = 0; i < pending_.size(); ++i) {
         const Delivery delivery = pending_[i];
-        if (delivery.quit) {
+        switch (delivery.kind) {
+        case Delivery::Kind::quit:
             if (onPlayerQuit_) onPlayerQuit_(playerIdentifier);
-        } else if (onPlayerInfo_) {
-            onPlayerInfo_(delivery.info);
+            break;
+        case Delivery::Kind::switched:
+            if (onSwitched_) onSwitched_();
+            break;
+        case Delivery::Kind::restarted:
+            if (onRestarted_) onRestarted_();
+            break;
+        case Delivery::Kind::info:
+            if (onPlayerInfo_) onPlayerInfo_(delivery.info);
+            break;
         }
     }
     pending_.clear();

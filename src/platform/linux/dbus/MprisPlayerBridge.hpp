@@ -12,6 +12,7 @@
 #include "platform/linux/dbus/PollSource.hpp"
 #include "platform/linux/dbus/SdBusPointers.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -24,13 +25,19 @@ namespace qb {
 
 // Follows one MPRIS player and turns its PlaybackStatus and Metadata into the player-info
 // maps of the now-playing observer. Which player: the preferred one when set (a bus name, or
-// its last part such as "vlc"), else the first that reports Playing; it stays followed until
-// it leaves the bus, then the next one playing takes over. "Running" means the followed name
-// has an owner. Callbacks run on the thread that dispatches, never inside sd-bus callbacks.
+// its last part such as "vlc"); else the one that plays: the first that reports Playing, and
+// another as soon as it plays while the followed one does not (a browser tab that keeps its
+// name while paused must not hide the music player started after it). Mirrors and remote
+// players (playerctld, KDE Connect's phones) are followed only when preferred. "Running" means
+// the followed name has an owner. A replay of the same song (a loop, a repeat: Seeked back to
+// the start, or a new track id for the same song) is reported as a restart, since the
+// broadcasts alone cannot tell it from the play going on. Callbacks run on the thread that
+// dispatches, never inside sd-bus callbacks.
 class MprisPlayerBridge : public PlayerRunningChecking, public PollSource {
   public:
     using PlayerInfoCallback = std::function<void(const PlayerInfo& info)>;
     using PlayerQuitCallback = std::function<void(const std::string& identifier)>;
+    using EventCallback = std::function<void()>;
 
     // The identifier reported when the followed player quits; construct the observer with it.
     static constexpr const char* playerIdentifier = "org.mpris.MediaPlayer2";
@@ -50,6 +57,15 @@ class MprisPlayerBridge : public PlayerRunningChecking, public PollSource {
 
     void setOnPlayerInfo(PlayerInfoCallback callback) { onPlayerInfo_ = std::move(callback); }
     void setOnPlayerQuit(PlayerQuitCallback callback) { onPlayerQuit_ = std::move(callback); }
+    // After the old player's quit and before the new one's state: what follows is not a
+    // boundary anybody saw.
+    void setOnPlayerSwitched(EventCallback callback) { onSwitched_ = std::move(callback); }
+    // The followed player started the song it plays over again.
+    void setOnPlayerRestarted(EventCallback callback) { onRestarted_ = std::move(callback); }
+    // playerctld mirrors another player; KDE Connect's names are players on a phone.
+    static bool isMirrorOrRemote(const std::string& busName);
+    // How long a song must have played before a seek back to its start counts as a replay.
+    void setReplayThreshold(std::chrono::milliseconds threshold) { replayThreshold_ = threshold; }
 
     // Connects to the session bus (DBUS_SESSION_BUS_ADDRESS, else $XDG_RUNTIME_DIR/bus),
     // subscribes and asks every player present for its state. False when there is no bus.
@@ -75,23 +91,28 @@ class MprisPlayerBridge : public PlayerRunningChecking, public PollSource {
         uint64_t order = 0;
         bool known = false; // a state answer or signal has arrived
         MprisPlayerState state;
+        // Since when the current song plays: a seek to its start soon after is not a replay.
+        std::chrono::steady_clock::time_point itemSince{};
         sdbus::Slot pendingGetAll;
     };
     struct Delivery {
-        bool quit = false;
+        enum class Kind { info, quit, switched, restarted } kind = Kind::info;
         PlayerInfo info;
     };
 
     static int onNameOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error* error);
     static int onPropertiesChanged(sd_bus_message* message, void* userdata, sd_bus_error* error);
     static int onGetAllReply(sd_bus_message* message, void* userdata, sd_bus_error* error);
+    static int onSeeked(sd_bus_message* message, void* userdata, sd_bus_error* error);
 
     bool subscribe();
     void listPlayers();
     void playerAppeared(const std::string& name, const std::string& owner);
     void playerVanished(const std::string& name);
     void requestState(Player& player);
-    void stateChanged(Player& player);
+    void stateChanged(Player& player, const MprisMetadata& before);
+    void switchTo(const Player& player);
+    Player* followedState();
     bool shouldFollow(const Player& player) const;
     void followNext();
     void leaveFollowed();
@@ -102,6 +123,7 @@ class MprisPlayerBridge : public PlayerRunningChecking, public PollSource {
     sdbus::Bus bus_;
     sdbus::Slot ownerMatch_;
     sdbus::Slot propertiesMatch_;
+    sdbus::Slot seekedMatch_;
     std::map<std::string, std::unique_ptr<Player>> players_;
     uint64_t nextOrder_ = 0;
     std::string preferred_;
@@ -110,6 +132,9 @@ class MprisPlayerBridge : public PlayerRunningChecking, public PollSource {
     bool flushing_ = false;
     PlayerInfoCallback onPlayerInfo_;
     PlayerQuitCallback onPlayerQuit_;
+    EventCallback onSwitched_;
+    EventCallback onRestarted_;
+    std::chrono::milliseconds replayThreshold_{30'000};
 };
 
 } // namespace qb

@@ -11,10 +11,11 @@ namespace qb {
 // The part of an MPRIS player's Metadata that the now-playing path reads. A field is absent
 // when the player left it out or sent it with a type other than the one MPRIS defines.
 struct MprisMetadata {
-    std::optional<std::string> title;  // xesam:title
-    std::optional<std::string> artist; // the first of xesam:artist
-    std::optional<std::string> album;  // xesam:album
-    std::optional<int64_t> lengthMs;   // mpris:length, converted from microseconds
+    std::optional<std::string> title;   // xesam:title
+    std::optional<std::string> artist;  // xesam:artist, several joined with ", "
+    std::optional<std::string> album;   // xesam:album
+    std::optional<int64_t> lengthMs;    // mpris:length, converted from microseconds
+    std::optional<std::string> trackID; // mpris:trackid: tells a replay of the same song
 
     bool operator==(const MprisMetadata&) const = default;
 };
@@ -35,6 +36,11 @@ struct MprisPlayerState {
 
     void apply(const MprisPropertiesChange& change);
     bool isPlaying() const { return playbackStatus == "Playing"; }
+    // The same song, whatever its track id.
+    bool sameItem(const MprisMetadata& other) const {
+        return metadata.title == other.title && metadata.artist == other.artist &&
+               metadata.album == other.album;
+    }
 
     // The user-info map the player-info parser reads: "Player State", "Name", "Artist",
     // "Album" and "Total Time". Unknown values are left out, which the parser reads as empty

@@ -32,19 +32,43 @@ int readString(sd_bus_message* m, std::optional<std::string>& out) {
     return sd_bus_message_exit_container(m);
 }
 
-// The first element of an "as"; the rest is read past so the containers close cleanly.
-int readFirstString(sd_bus_message* m, std::optional<std::string>& out) {
-    int r = enterVariantOf(m, "as");
+// xesam:artist is an "as"; several artists are joined as a library writes them. Some players
+// send a plain "s" instead.
+int readArtists(sd_bus_message* m, std::optional<std::string>& out) {
+    char type = 0;
+    const char* contents = nullptr;
+    int r = sd_bus_message_peek_type(m, &type, &contents);
+    if (r < 0) return r;
+    if (r > 0 && contents && std::strcmp(contents, "s") == 0) return readString(m, out);
+    r = enterVariantOf(m, "as");
     if (r <= 0) return r;
     r = sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "s");
     if (r < 0) return r;
     const char* text = nullptr;
     while ((r = sd_bus_message_read_basic(m, SD_BUS_TYPE_STRING, &text)) > 0) {
-        if (!out) out = text ? text : "";
+        const std::string artist = text ? text : "";
+        if (artist.empty()) continue;
+        out = out ? *out + ", " + artist : artist;
     }
     if (r < 0) return r;
     r = sd_bus_message_exit_container(m);
     if (r < 0) return r;
+    return sd_bus_message_exit_container(m);
+}
+
+// An object path by the specification; some players send a string.
+int readTrackID(sd_bus_message* m, std::optional<std::string>& out) {
+    char type = 0;
+    const char* contents = nullptr;
+    int r = sd_bus_message_peek_type(m, &type, &contents);
+    if (r < 0) return r;
+    if (r > 0 && contents && std::strcmp(contents, "s") == 0) return readString(m, out);
+    r = enterVariantOf(m, "o");
+    if (r <= 0) return r;
+    const char* path = nullptr;
+    r = sd_bus_message_read_basic(m, SD_BUS_TYPE_OBJECT_PATH, &path);
+    if (r < 0) return r;
+    out = path ? path : "";
     return sd_bus_message_exit_container(m);
 }
 
@@ -92,7 +116,9 @@ int readMetadata(sd_bus_message* m, MprisMetadata& metadata) {
         if (name == "xesam:title") {
             r = readString(m, metadata.title);
         } else if (name == "xesam:artist") {
-            r = readFirstString(m, metadata.artist);
+            r = readArtists(m, metadata.artist);
+        } else if (name == "mpris:trackid") {
+            r = readTrackID(m, metadata.trackID);
         } else if (name == "xesam:album") {
             r = readString(m, metadata.album);
         } else if (name == "mpris:length") {

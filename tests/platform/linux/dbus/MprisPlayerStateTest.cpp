@@ -10,7 +10,7 @@ using namespace qb;
 TEST(MprisPlayerStateTest, MapsStatusAndMetadataToThePlayerInfoKeys) {
     MprisPlayerState state;
     state.playbackStatus = "Paused";
-    state.metadata = {"Beta", "Alpha", "Gamma", 215000};
+    state.metadata = {"Beta", "Alpha", "Gamma", 215000, std::nullopt};
     EXPECT_EQ(state.playerInfo(), (PlayerInfo{{"Player State", std::string("paused")},
                                               {"Name", std::string("Beta")},
                                               {"Artist", std::string("Alpha")},
@@ -31,7 +31,7 @@ TEST(MprisPlayerStateTest, OnlyTheThreeMprisStatusWordsCount) {
 TEST(MprisPlayerStateTest, ChangesReplaceOnlyWhatTheyAnnounce) {
     MprisPlayerState state;
     state.playbackStatus = "Playing";
-    state.metadata = {"Beta", "Alpha", "Gamma", 215000};
+    state.metadata = {"Beta", "Alpha", "Gamma", 215000, std::nullopt};
 
     MprisPropertiesChange pause;
     pause.statusAnnounced = true;
@@ -46,7 +46,7 @@ TEST(MprisPlayerStateTest, ChangesReplaceOnlyWhatTheyAnnounce) {
     next.metadata.title = "Epsilon";
     next.metadata.artist = "Delta";
     state.apply(next);
-    EXPECT_EQ(state.metadata, (MprisMetadata{"Epsilon", "Delta", std::nullopt, std::nullopt}));
+    EXPECT_EQ(state.metadata, (MprisMetadata{"Epsilon", "Delta", std::nullopt, std::nullopt, std::nullopt}));
     EXPECT_EQ(state.playbackStatus, "Paused");
 
     // A status announced with a wrong type leaves no stale status behind.
