@@ -128,7 +128,7 @@ TEST_F(ShellImages, IconMarkAndBadgesSitWhereTheyShould) {
 TEST(TrayScreenshot, TheIconSitsInTheTrayAndThePopoverOpensUnderIt) {
     for (const char* program : {"/usr/bin/Xvfb", "/usr/bin/trayer", "/usr/bin/xdotool"})
         if (!std::filesystem::exists(program))
-            GTEST_SKIP() << program << " is not installed (scripts/install-deps)";
+            QB_SKIP_OR_FAIL(program << " is not installed (scripts/install-deps)");
     TempDir dir;
     const ProcessResult run = runProcess(
         (sourceDir() / "scripts" / "screenshots").string(), {dir.path().string()},

@@ -328,7 +328,7 @@ TEST_F(CaptureServiceIntegration, RejectedCredentialKeepsTheQueueAndTellsTheShel
 
 TEST_F(CaptureServiceIntegration, SlowServiceTimesOutAsTransientWithTheClientsReason) {
     start(1);
-    service->script(reconcilePath, "POST", Json::array({{{"status", 200}, {"delay", 3}}}));
+    service->script(reconcilePath, "POST", Json::array({{{"status", 200}, {"delay", 30}}}));
     controller->scan("launch", false);
     controller->status(); // the scan is over and the upload has begun
     const auto before = std::chrono::steady_clock::now();
@@ -342,8 +342,9 @@ TEST_F(CaptureServiceIntegration, SlowServiceTimesOutAsTransientWithTheClientsRe
     ASSERT_EQ(queued.size(), 1u);
     EXPECT_EQ(queued[0].attempts, 1);
     EXPECT_EQ(queued[0].lastError, status.lastError);
-    // The answer came from the client's own time-out, not from the service's late reply.
-    EXPECT_LT(waited, std::chrono::milliseconds(2900));
+    // The answer came from the client's own time-out (1 s), not the service's reply (30 s);
+    // the margin holds under sanitizers and a loaded machine.
+    EXPECT_LT(waited, std::chrono::seconds(20));
 }
 
 TEST_F(CaptureServiceIntegration, PlainHttpBaseURLSendsNothing) {

@@ -249,7 +249,7 @@ TEST(MprisBridgeTest, FollowsThePlayerThatPlays) {
     two.command(R"({"status": "Paused", "metadata": {"xesam:title": ["s", "Two"],
         "xesam:artist": ["as", ["Second"]]}})");
     // Nobody plays yet: nobody is followed, and paused players are not reported.
-    h.loop.runFor(300ms);
+    ASSERT_TRUE(h.waitFor([&] { return h.bridge.knownPlayers() == 2; }));
     EXPECT_FALSE(h.bridge.isPlayerRunning());
     EXPECT_TRUE(h.infos.empty());
 
@@ -319,15 +319,23 @@ TEST(MprisBridgeTest, AReplayOfTheSameSongIsReportedAsARestart) {
     player.command(alphaBeta);
     ASSERT_TRUE(h.waitForTrack("Beta", true));
 
-    player.command(R"({"seeked": 0})"); // too soon after the start: the user scrubbing back
-    h.loop.runFor(300ms);
-    EXPECT_EQ(h.restarts, 0);
+    // Signals of one player arrive in order: once its status is back, a seek sent before it
+    // has been handled.
+    size_t seen = 0;
+    auto handled = [&] {
+        seen = h.infos.size();
+        player.command(R"({"status": "Playing"})");
+        return h.waitFor([&] { return h.infos.size() > seen; });
+    };
+    player.command(R"({"seeked": 0})");        // too soon after the start: the user scrubbing back
     player.command(R"({"seeked": 90000000})"); // forward, not to the start
+    ASSERT_TRUE(handled());
+    EXPECT_EQ(h.restarts, 0);
+    h.loop.runFor(250ms); // past the threshold, the song playing
     player.command(R"({"seeked": 500000})");
     ASSERT_TRUE(h.waitFor([&] { return h.restarts == 1; }));
 
     // The same song under a new track id, as a repeating playlist gives it.
-    h.loop.runFor(300ms);
     player.command(
         std::string(alphaBeta).replace(std::string(alphaBeta).find("track/1"), 7, "track/2"));
     ASSERT_TRUE(h.waitFor([&] { return h.restarts == 2; }));
@@ -407,7 +415,7 @@ TEST(MprisBridgeTest, RealPlayerMpvThroughObserverAndSessions) {
     auto plugin = mprisPlugin();
     if (!plugin || !std::filesystem::exists("/usr/bin/mpv") ||
         !std::filesystem::exists("/usr/bin/sox"))
-        GTEST_SKIP() << "mpv, mpv-mpris or sox is not installed (scripts/install-deps)";
+        QB_SKIP_OR_FAIL("mpv, mpv-mpris or sox is not installed (scripts/install-deps)");
     test::TempDir dir;
     makeTone(dir / "one.flac", {"TITLE=Sine One", "ARTIST=Test Artist", "ALBUM=Test Album"}, "440");
     makeTone(dir / "two.flac", {"TITLE=Sine Two", "ARTIST=Other Artist"}, "660");

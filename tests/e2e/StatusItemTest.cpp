@@ -82,7 +82,7 @@ bool desktopToolsMissing(std::string& missing) {
 
 TEST(StatusItem, RegistersWithTheWatcherFollowsTheStatusAndOpensThePopover) {
     std::string missing;
-    if (desktopToolsMissing(missing)) GTEST_SKIP() << missing << " is not installed";
+    if (desktopToolsMissing(missing)) QB_SKIP_OR_FAIL(missing << " is not installed");
     VirtualScreen screen; // outlives the application
     PrivateBus bus;
     FakeService service;
@@ -123,7 +123,7 @@ TEST(StatusItem, RegistersWithTheWatcherFollowsTheStatusAndOpensThePopover) {
 
 TEST(StatusItem, WithoutATrayASecondStartShowsTheCompanionWindow) {
     std::string missing;
-    if (desktopToolsMissing(missing)) GTEST_SKIP() << missing << " is not installed";
+    if (desktopToolsMissing(missing)) QB_SKIP_OR_FAIL(missing << " is not installed");
     VirtualScreen screen;
     PrivateBus bus;
     FakeService service;

@@ -121,6 +121,11 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     return result;
 }
 
+bool inCI() {
+    const char* ci = std::getenv("CI");
+    return ci && std::string(ci) == "true";
+}
+
 std::string executablePath() {
     return QB_EXECUTABLE;
 }

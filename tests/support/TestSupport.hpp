@@ -45,9 +45,22 @@ struct ProcessResult {
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::map<std::string, std::optional<std::string>>& environment = {});
 
+// Whether the suite runs in CI (CI=true), which installs everything a test needs: there a
+// missing program, daemon or data file is a failure, not a skip that hides breakage.
+bool inCI();
+
 // The built quillabrenta executable, and the shared test data directory (../shared).
 std::string executablePath();
 std::filesystem::path sourceDir();
 std::filesystem::path sharedDir();
 
 } // namespace qb::test
+
+// Something a test needs is missing: it skips, naming it, or fails in CI.
+#define QB_SKIP_OR_FAIL(what)                                                                      \
+    do {                                                                                           \
+        if (::qb::test::inCI()) {                                                                  \
+            GTEST_FAIL() << what;                                                                  \
+        }                                                                                          \
+        GTEST_SKIP() << what;                                                                      \
+    } while (false)

@@ -84,7 +84,8 @@ TEST(LibraryReconciler, FirstScanIsForwardOnlyBaseline) {
     EXPECT_EQ(p.queuedAt, observedAt);
     EXPECT_EQ(p.attempts, 0);
     EXPECT_EQ(p.nextAttemptAt, 0);
-    EXPECT_EQ(p.id, stableIdentifier({installID, "0", std::to_string(observedAt), "0", ""}));
+    // Identifiers are pinned: the service de-duplicates by them across versions.
+    EXPECT_EQ(p.id, "qz_64c67d4ad4a8797f"); // install | 0 | observedAt | 0 | (no deltas)
 
     EXPECT_EQ(r.capturedAt, observedAt);
     EXPECT_EQ(r.snapshot, (Snapshot{{formatPersistentID(1), entry(7, 100, observedAt)},
@@ -117,9 +118,7 @@ TEST(LibraryReconciler, RiseBecomesOneDelta) {
                                    baselineAt};
     EXPECT_EQ(b.deltas[0], expected);
     EXPECT_EQ(b.deltas[0].occurrenceCount(), 2);
-    EXPECT_EQ(r.payloads[0].id,
-              stableIdentifier({installID, std::to_string(baselineAt), "completion", "0",
-                                formatPersistentID(1) + ":3:5"}));
+    EXPECT_EQ(r.payloads[0].id, "qz_237f1927179a5840"); // … | completion | 0 | <id>:3:5
     EXPECT_EQ(r.diagnostics.emittedCompletions, 2);
     EXPECT_EQ(r.diagnostics.positiveDeltas, 1);
     EXPECT_FALSE(r.diagnostics.isBaseline);
@@ -155,8 +154,7 @@ TEST(LibraryReconciler, NoChangeGivesAReportWhoseIdFollowsTheScanTime) {
     const auto a = reconcile(state, scanOf({song(1, 4)}), observedAt, "t");
     const auto b = reconcile(state, scanOf({song(1, 4)}), observedAt + 1, "t");
     ASSERT_EQ(a.payloads.size(), 1u);
-    EXPECT_EQ(a.payloads[0].id, stableIdentifier({installID, std::to_string(baselineAt),
-                                                  std::to_string(observedAt), "0", ""}));
+    EXPECT_EQ(a.payloads[0].id, "qz_086e3c7a6be488f9"); // install | baselineAt | observedAt | 0 |
     EXPECT_NE(a.payloads[0].id, b.payloads[0].id);
 }
 
@@ -192,9 +190,7 @@ TEST(LibraryReconciler, SplitsDeltasAcrossPayloads) {
     EXPECT_EQ(first.positiveDeltas, 2);
     EXPECT_EQ(second.positiveDeltas, 2);
     EXPECT_EQ(r.diagnostics.emittedCompletions, 250);
-    EXPECT_EQ(r.payloads[1].id,
-              stableIdentifier({installID, std::to_string(baselineAt), "completion", "1",
-                                formatPersistentID(2) + ":60:110"}));
+    EXPECT_EQ(r.payloads[1].id, "qz_78e67cfa4e3cd862"); // … | completion | 1 | <id>:60:110
 }
 
 TEST(LibraryReconciler, LargeRiseIsCutIntoFullPayloads) {

@@ -227,7 +227,7 @@ TEST(NonLibrarySessionClassifier, BuildsObservations) {
     auto outcome = classify(journal, {libraryTrack("0000000000000007")}, {}, now, install);
     ASSERT_EQ(outcome.observations.size(), 1u);
     const auto& o = outcome.observations[0];
-    EXPECT_EQ(o.observationID, stableIdentifier({install, "mac_player_state", "session-1"}));
+    EXPECT_EQ(o.observationID, "qz_3d8f8a5bd648e66b"); // install | mac_player_state | session-1
     EXPECT_EQ(o.playerEvidenceID, o.observationID);
     EXPECT_EQ(o.installID, install);
     EXPECT_EQ(o.captureLane, "player_state");

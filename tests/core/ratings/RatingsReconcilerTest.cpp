@@ -84,8 +84,7 @@ TEST(RatingsReconciler, BaselineSpreadsSortedEntriesOverPages) {
     auto r =
         RatingsReconciler::reconcile(std::nullopt, tracks, install, t0, ratingsPageSize, false);
     ASSERT_EQ(r.payloads.size(), 3u);
-    const std::string snapshot =
-        stableIdentifier({install, "ratings-baseline", std::to_string(t0), "4500"});
+    const std::string snapshot = "qz_a71762a596dfbcd7"; // install | ratings-baseline | t0 | 4500
     const size_t sizes[] = {2000, 2000, 500};
     for (size_t i = 0; i < 3; ++i) {
         const auto& p = r.payloads[i];
@@ -136,9 +135,7 @@ TEST(RatingsReconciler, PageIdentifierHashesEntrySignatures) {
     auto r = RatingsReconciler::reconcile(previous, {after}, install, t0, 2000, false);
     ASSERT_EQ(r.payloads.size(), 1u);
     const std::string id = formatPersistentID(1);
-    EXPECT_EQ(r.payloads[0].syncID,
-              stableIdentifier({install, "ratings", "change", "", std::to_string(t0), "1", "1",
-                                id + ":80:false:true:12"}));
+    EXPECT_EQ(r.payloads[0].syncID, "qz_e3012424bd4f8971"); // pinned: the service keys on it
     EXPECT_EQ(r.payloads[0].entries[0], (RatingEntry{id, after.artist, "Album Artist", "Album",
                                                      after.title, 80, false, true, 12}));
     EXPECT_NE(RatingsReconciler::reconcile(previous, {after}, install, t0 + 1, 2000, false)

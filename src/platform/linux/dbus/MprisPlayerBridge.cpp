@@ -322,6 +322,11 @@ void MprisPlayerBridge::follow(const std::string& preferredPlayer) {
     flush();
 }
 
+size_t MprisPlayerBridge::knownPlayers() const {
+    return static_cast<size_t>(std::count_if(
+        players_.begin(), players_.end(), [](const auto& entry) { return entry.second->known; }));
+}
+
 bool MprisPlayerBridge::isPlayerRunning() {
     return followed_.has_value();
 }

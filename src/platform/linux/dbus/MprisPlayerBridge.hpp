@@ -78,6 +78,8 @@ class MprisPlayerBridge : public PlayerRunningChecking, public PollSource {
     const std::optional<std::string>& followedPlayer() const { return followed_; }
 
     bool isPlayerRunning() override;
+    // Players whose state has arrived (tests wait on it instead of sleeping).
+    size_t knownPlayers() const;
 
     PollRequest pollRequest() override;
     // Handles every message waiting, then delivers the callbacks it produced.

@@ -33,18 +33,26 @@ HttpClient::Options trusting(const std::string& caFile) {
     return options;
 }
 
-// A loopback port on which nothing listens.
-int closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
+// A loopback port on which nothing listens: bound, so nobody else can take it meanwhile, but
+// never listening, so a connection is refused.
+class ClosedPort {
+  public:
+    ClosedPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~ClosedPort() { ::close(fd_); }
+    int port() const { return port_; }
+
+  private:
+    int fd_;
+    int port_ = 0;
+};
 
 class HttpClientTest : public ::testing::Test {
   protected:
@@ -118,8 +126,9 @@ TEST_F(HttpClientTest, TransportFailuresGiveStatusZeroAndDescription) {
 
     HttpResponse timedOut = sendAndWait(client, request("GET", url("/slow"), 0.5));
     HttpResponse reset = sendAndWait(client, request("GET", url("/reset")));
+    const ClosedPort closed;
     HttpResponse refused = sendAndWait(
-        client, request("GET", "https://127.0.0.1:" + std::to_string(closedPort()) + "/"));
+        client, request("GET", "https://127.0.0.1:" + std::to_string(closed.port()) + "/"));
 
     EXPECT_EQ(timedOut.status, 0);
     EXPECT_NE(timedOut.error.find("timed out"), std::string::npos) << timedOut.error;

@@ -315,7 +315,7 @@ TEST(CredentialStoreChoiceTest, WithoutASessionBusTheFileIsUsed) {
 TEST(CredentialStoreChoiceTest, ABusWithoutSecretServiceFallsBackToTheFile) {
     PrivateSession session;
     std::string problem = session.start(false);
-    if (!problem.empty()) GTEST_SKIP() << problem;
+    if (!problem.empty()) QB_SKIP_OR_FAIL(problem);
     EXPECT_FALSE(SecretServiceCredentialStore::isAvailable());
     CredentialStore store;
     EXPECT_FALSE(store.usesSecretService());
@@ -326,7 +326,7 @@ TEST(CredentialStoreChoiceTest, ABusWithoutSecretServiceFallsBackToTheFile) {
 TEST(CredentialStoreChoiceTest, ASecretServiceTheBusCanStartCounts) {
     PrivateSession session;
     std::string problem = session.start(false, true);
-    if (!problem.empty()) GTEST_SKIP() << problem;
+    if (!problem.empty()) QB_SKIP_OR_FAIL(problem);
     EXPECT_TRUE(SecretServiceCredentialStore::isAvailable());
 
     // The same bus found the way GLib finds it when the address variable is missing.
@@ -355,7 +355,7 @@ class SecretServiceCredentialStoreTest : public ::testing::Test {
         session = nullptr;
     }
     void SetUp() override {
-        if (!problem.empty()) GTEST_SKIP() << problem;
+        if (!problem.empty()) QB_SKIP_OR_FAIL(problem);
         SecretServiceCredentialStore(service, account).clear();
     }
 
@@ -471,7 +471,7 @@ TEST_F(SecretServiceCredentialStoreTest, TheFileOfASessionWithoutKeyringMovesIn)
 TEST(CredentialStoreChoiceTest, DisconnectingWithoutAKeyringLeavesAMarkerForTheNextSession) {
     PrivateSession session;
     std::string problem = session.start(false);
-    if (!problem.empty()) GTEST_SKIP() << problem;
+    if (!problem.empty()) QB_SKIP_OR_FAIL(problem);
     CredentialStore store;
     ASSERT_TRUE(store.save(paired()));
     store.clear();
@@ -484,11 +484,11 @@ TEST(CredentialStoreChoiceTest, DisconnectingWithoutAKeyringLeavesAMarkerForTheN
 TEST_F(SecretServiceCredentialStoreTest, ZLockedKeyringReadsAsNotConnectedWithoutAPrompt) {
     SecretServiceCredentialStore keyring(service, account);
     ASSERT_TRUE(keyring.save(paired()));
-    test::ProcessResult locked = test::runProcess(
-        findProgram("dbus-send"),
-        {"--session", "--print-reply", "--dest=org.freedesktop.secrets", "/org/freedesktop/secrets",
-         "org.freedesktop.Secret.Service.Lock",
-         "array:objpath:/org/freedesktop/secrets/collection/login"});
+    test::ProcessResult locked =
+        test::runProcess(findProgram("dbus-send"),
+                         {"--session", "--print-reply", "--dest=org.freedesktop.secrets",
+                          "/org/freedesktop/secrets", "org.freedesktop.Secret.Service.Lock",
+                          "array:objpath:/org/freedesktop/secrets/collection/login"});
     ASSERT_EQ(locked.status, 0) << locked.err;
     EXPECT_EQ(keyring.load(), std::nullopt);
     EXPECT_EQ(CredentialStore().load(), std::nullopt);

@@ -93,7 +93,10 @@ std::filesystem::path realExport() {
 
 // Real-world exports stay out of the repository; a fresh clone has none beside it.
 #define SKIP_WITHOUT_REAL_EXPORT()                                                                 \
-    if (!std::filesystem::exists(realExport())) GTEST_SKIP() << "missing " << realExport()
+    if (!std::filesystem::exists(realExport())) {                                                  \
+        if (test::inCI()) GTEST_FAIL() << "missing " << realExport();                              \
+        GTEST_SKIP() << "missing " << realExport();                                                \
+    }
 
 TEST(PlistLibrarySource, ReadsARealExport) {
     SKIP_WITHOUT_REAL_EXPORT();
