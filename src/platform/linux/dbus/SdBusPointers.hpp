@@ -23,7 +23,7 @@ using Message = std::unique_ptr<sd_bus_message, MessageRelease>;
 
 // An sd_bus_error that frees itself.
 struct Error {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{}; // SD_BUS_ERROR_NULL, without a C compound literal
     Error() = default;
     Error(const Error&) = delete;
     Error& operator=(const Error&) = delete;
