@@ -56,7 +56,7 @@ int readArtists(sd_bus_message* m, std::optional<std::string>& out) {
     return sd_bus_message_exit_container(m);
 }
 
-// An object path by the specification; some players send a string.
+// MPRIS says an object path; some players send a string.
 int readTrackID(sd_bus_message* m, std::optional<std::string>& out) {
     char type = 0;
     const char* contents = nullptr;
