@@ -17,7 +17,9 @@ size_t QtDialogs::show(const Alert& alert) {
     const std::vector<std::string> buttons =
         alert.buttons.empty() ? std::vector<std::string>{"OK"} : alert.buttons;
     if (!canShowWindows()) {
-        std::fprintf(stderr, "Quillabrenta for Mac: %s %s\n", alert.message.c_str(),
+        const std::string name = "Quillabrenta for Mac";
+        const std::string heading = alert.message == name ? "" : alert.message + " ";
+        std::fprintf(stderr, "%s: %s%s\n", name.c_str(), heading.c_str(),
                      alert.informativeText.c_str());
         return buttons.size() - 1;
     }

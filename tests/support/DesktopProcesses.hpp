@@ -218,8 +218,19 @@ class Application {
         environment_[name] = value;
         ::setenv(name.c_str(), value.c_str(), 1);
     }
+    void unset(const std::string& name) {
+        environment_.erase(name);
+        ::unsetenv(name.c_str());
+    }
+    // Its standard error goes to errors(): headless, alerts are written there.
     void start() {
-        process_ = std::make_unique<Child>(std::vector<std::string>{executablePath()}, false);
+        process_ = std::make_unique<Child>(
+            std::vector<std::string>{"/bin/sh", "-c", "exec \"$0\" 2>\"$1\"", executablePath(),
+                                     (home_ / "stderr.txt").string()},
+            false);
+    }
+    std::string errors() const {
+        return std::filesystem::exists(home_ / "stderr.txt") ? readFile(home_ / "stderr.txt") : "";
     }
     // The install ID, once the first scan has written the runtime state.
     std::string installID() {
