@@ -120,8 +120,8 @@ int runApplication(int argc, char** argv) {
     std::shared_ptr<AppDelegate> delegate;
 
     DiagnosticsFacts facts;
-    facts.appVersion = QB_VERSION;
-    facts.appBuild = QB_BUILD;
+    facts.appVersion = std::string(QB_VERSION);
+    facts.appBuild = std::string(QB_BUILD);
     facts.systemName =
         QSysInfo::kernelType() == "linux" ? "Linux" : QSysInfo::kernelType().toStdString();
     facts.systemVersion =

@@ -37,7 +37,7 @@ CompanionPresentation present(const CompanionViewState& state) {
     }
     if (state.personalContext && !state.personalContext->isEmpty()) {
         const auto add = [&](const char* label, const std::optional<int64_t>& rank) {
-            if (rank) p.ranks.push_back({label, "#" + std::to_string(*rank)});
+            if (rank) p.ranks.push_back({label, std::string("#").append(std::to_string(*rank))});
         };
         add("TRACK", state.personalContext->trackRank);
         add("ARTIST", state.personalContext->artistRank);
