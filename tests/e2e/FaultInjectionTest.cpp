@@ -1,12 +1,14 @@
-// The real worker process against a disk that refuses: a state directory it may not write, and
-// a disk that is full (a file-size limit). Each ends in the state-write message, leaves every
-// file on disk as it was, and loses no play once the fault is gone.
+// The real worker process against a disk that refuses (a state directory it may not write, a
+// disk that is full, the directory removed) and against a wall clock set back an hour. A refused
+// write ends in the state-write message and leaves every file on disk as it was; in every case
+// each play is queued exactly once when the next pass runs.
 #include "TestSupport.hpp"
 #include "core/capture/CaptureRuntimeState.hpp"
 #include "core/capture/CaptureWorkerResult.hpp"
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +18,7 @@ using namespace qb::test;
 
 namespace {
 
-enum class Fault { readOnlyDirectory, diskFull, directoryRemoved };
+enum class Fault { readOnlyDirectory, diskFull, directoryRemoved, clockSetBack };
 
 std::map<std::string, std::string> contents(const std::filesystem::path& directory) {
     std::map<std::string, std::string> files;
@@ -62,6 +64,11 @@ class FaultInjection : public ::testing::TestWithParam<Fault> {
         case Fault::directoryRemoved:
             std::filesystem::remove_all(state);
             return {"/usr/bin/env"};
+        case Fault::clockSetBack:
+            // The sanitizer runtime need not come first: the shift only wraps the clock calls.
+            return {"/usr/bin/env", "LD_PRELOAD=" QB_WALL_CLOCK_SHIFT_LIBRARY,
+                    "QB_WALL_CLOCK_SHIFT=-3600",
+                    "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1"};
         }
         return {};
     }
@@ -88,12 +95,22 @@ TEST_P(FaultInjection, NothingOnDiskIsLostOrHalfWritten) {
         EXPECT_TRUE(CaptureWorkerResult::fromJson(Json::parse(failed.out)).diagnostics->isBaseline);
         return;
     }
-    EXPECT_EQ(failed.status, 1);
-    const CaptureWorkerResult result = CaptureWorkerResult::fromJson(Json::parse(failed.out));
-    EXPECT_EQ(result.error.rfind("Capture state write failed: ", 0), 0u) << result.error;
-    EXPECT_EQ(contents(state), before);
+    if (GetParam() == Fault::clockSetBack) {
+        ASSERT_EQ(failed.status, 0) << failed.err;
+        const auto scannedAt =
+            CaptureRuntimeState::fromJson(Json::parse(readFile(state / "capture-runtime.json")))
+                .lastSuccessfulScanAt.value_or(0);
+        EXPECT_NEAR(static_cast<double>(scannedAt), static_cast<double>(std::time(nullptr) - 3600),
+                    300);
+    } else {
+        EXPECT_EQ(failed.status, 1);
+        const CaptureWorkerResult result = CaptureWorkerResult::fromJson(Json::parse(failed.out));
+        EXPECT_EQ(result.error.rfind("Capture state write failed: ", 0), 0u) << result.error;
+        EXPECT_EQ(contents(state), before);
+    }
 
-    // Once the disk takes writes again, the plays of the failed pass are there.
+    // Once the fault is gone, every play since the baseline is queued, none twice.
+    library.plays[3] += 1;
     const ProcessResult again = pass();
     ASSERT_EQ(again.status, 0) << again.err;
     int64_t plays = 0;
@@ -102,12 +119,12 @@ TEST_P(FaultInjection, NothingOnDiskIsLostOrHalfWritten) {
              .pending)
         for (const auto& delta : entry.payload.completionLibrary.deltas)
             plays += delta.playCountAfter - delta.playCountBefore;
-    EXPECT_EQ(plays, 2);
+    EXPECT_EQ(plays, 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultInjection,
                          ::testing::Values(Fault::readOnlyDirectory, Fault::diskFull,
-                                           Fault::directoryRemoved),
+                                           Fault::directoryRemoved, Fault::clockSetBack),
                          [](const auto& info) {
                              switch (info.param) {
                              case Fault::readOnlyDirectory:
@@ -116,6 +133,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultInjection,
                                  return std::string("DiskFull");
                              case Fault::directoryRemoved:
                                  return std::string("DirectoryRemoved");
+                             case Fault::clockSetBack:
+                                 return std::string("ClockSetBack");
                              }
                              return std::string();
                          });
