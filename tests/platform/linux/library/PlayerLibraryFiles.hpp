@@ -4,6 +4,8 @@
 // database at schema 23.
 
 #include "TestSupport.hpp"
+#include "core/library/ITunesLibraryScanner.hpp"
+#include "core/library/LibrarySource.hpp"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -16,6 +18,14 @@
 #include <vector>
 
 namespace qb::test {
+
+// The tracks a source yields, as the scanner keeps them.
+inline std::vector<LibraryTrack> tracksOf(LibrarySource& source) {
+    std::vector<LibraryTrack> tracks;
+    for (LibraryMediaItem& item : source.mediaItems())
+        if (auto track = ITunesLibraryScanner::trackFor(item, {})) tracks.push_back(*track);
+    return tracks;
+}
 
 // One <entry> of rhythmdb.xml. Values are written as given, so a test spells out the escapes
 // Rhythmbox writes (every non-ASCII character as &#x…;, & < > as entities).

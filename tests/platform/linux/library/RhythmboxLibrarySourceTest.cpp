@@ -16,13 +16,7 @@ namespace {
 using test::rhythmboxEntry;
 using test::rhythmboxSong;
 using test::TempDir;
-
-std::vector<LibraryTrack> tracksOf(LibrarySource& source) {
-    std::vector<LibraryTrack> tracks;
-    for (LibraryMediaItem& item : source.mediaItems())
-        if (auto track = ITunesLibraryScanner::trackFor(item, {})) tracks.push_back(*track);
-    return tracks;
-}
+using test::tracksOf;
 
 TEST(RhythmboxLibrarySource, ReadsSongsAsRhythmboxWritesThem) {
     TempDir dir;

@@ -15,13 +15,7 @@ namespace {
 using test::StrawberryDatabase;
 using test::StrawberrySong;
 using test::TempDir;
-
-std::vector<LibraryTrack> tracksOf(LibrarySource& source) {
-    std::vector<LibraryTrack> tracks;
-    for (LibraryMediaItem& item : source.mediaItems())
-        if (auto track = ITunesLibraryScanner::trackFor(item, {})) tracks.push_back(*track);
-    return tracks;
-}
+using test::tracksOf;
 
 std::string failure(const std::filesystem::path& file) {
     StrawberryLibrarySource source(file);
