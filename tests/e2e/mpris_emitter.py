@@ -18,13 +18,14 @@ from standard input and answers each with "ok" (or "error ...") on standard outp
 """
 
 import json
-import os
 import sys
 
 import dbus
 import dbus.service
 from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
+
+from line_input import watch_lines
 
 PATH = "/org/mpris/MediaPlayer2"
 ROOT = "org.mpris.MediaPlayer2"
@@ -133,29 +134,16 @@ def main():
         player.change(changed, command.get("signal", True), command.get("invalidate", False))
         return True
 
-    pending = bytearray()
-
-    # Raw reads: a buffered reader could hold lines that poll no longer reports.
-    def on_input(fd, condition):
-        data = os.read(fd, 65536)
-        if not data:
-            loop.quit()
-            return False
-        pending.extend(data)
-        while b"\n" in pending:
-            line, _, rest = bytes(pending).partition(b"\n")
-            pending[:] = rest
-            if not line.strip():
-                continue
-            try:
-                if not run(json.loads(line)):
-                    return False
-                answer("ok")
-            except Exception as error:  # a bad command must not end the player
-                answer("error " + str(error))
+    def handle(line):
+        try:
+            if not run(json.loads(line)):
+                return False
+            answer("ok")
+        except Exception as error:  # a bad command must not end the player
+            answer("error " + str(error))
         return True
 
-    GLib.io_add_watch(0, GLib.PRIORITY_DEFAULT, GLib.IO_IN | GLib.IO_HUP, on_input)
+    watch_lines(loop, handle)
     answer("ready")
     loop.run()
     del owned

@@ -9,13 +9,14 @@ for each item. Reads one command a line on standard input and answers on standar
   activate    calls the item's Activate(0, 0); answers "ok"
 """
 
-import os
 import sys
 
 import dbus
 import dbus.service
 from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
+
+from line_input import watch_lines
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 ITEM = "org.kde.StatusNotifierItem"
@@ -130,22 +131,7 @@ def main():
         else:
             answer("error unknown command")
 
-    pending = bytearray()
-
-    def on_input(fd, condition):
-        data = os.read(fd, 65536)
-        if not data:
-            loop.quit()
-            return False
-        pending.extend(data)
-        while b"\n" in pending:
-            line, _, rest = bytes(pending).partition(b"\n")
-            pending[:] = rest
-            if line.strip():
-                run(line.decode().strip())
-        return True
-
-    GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP, on_input)
+    watch_lines(loop, run)
     answer("ready")
     loop.run()
     del owned
